@@ -1,0 +1,99 @@
+#include "app/log.h"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "platform/paths.h"
+#include "platform/system_log.h"
+
+namespace qm {
+namespace {
+
+constexpr size_t kMessageChars = 2048;
+
+// The path is set once by start-up before other threads log; the mutex only guards tests that reset it.
+std::mutex pathMutex;
+std::string currentPath;
+
+// Cuts a string at `limit` bytes without leaving half a UTF-8 sequence behind.
+void cutUtf8(char* text, size_t limit) {
+    size_t length = 0;
+    while (length < limit && text[length]) ++length;
+    if (length < limit) return;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text[cut] = '\0';
+}
+
+}  // namespace
+
+std::string formatLogLine(unsigned hours, unsigned minutes, unsigned seconds, unsigned millis, const char* message) {
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%02u:%02u:%02u.%03u ", hours % 100, minutes % 100, seconds % 100,
+                  millis % 1000);
+    return std::string(prefix) + message;
+}
+
+void logLine(const char* format, ...) {
+    char message[kMessageChars + 4];
+    va_list args;
+    va_start(args, format);
+    int written = std::vsnprintf(message, kMessageChars, format, args);
+    va_end(args);
+    if (written < 0) return;
+    cutUtf8(message, kMessageChars - 1);
+
+    sendToSystemLog(message);
+
+    std::string path = logPath();
+    if (path.empty()) return;
+    FILE* file = std::fopen(path.c_str(), "a");
+    if (!file) return;
+    timeval now {};
+    gettimeofday(&now, nullptr);
+    tm local {};
+    localtime_r(&now.tv_sec, &local);
+    std::string line = formatLogLine(static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),
+                                     static_cast<unsigned>(local.tm_sec), static_cast<unsigned>(now.tv_usec / 1000),
+                                     message);
+    line += '\n';
+    // One write call per line: appends from several threads and processes stay whole.
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+}
+
+std::string chooseLogFile(const std::string& programDir, const std::string& fallbackDir) {
+    std::string path = programDir + "Quillmere.log";
+    if (FILE* file = std::fopen(path.c_str(), "a")) {
+        std::fclose(file);
+        setLogPath(path);
+        return path;
+    }
+    if (fallbackDir.empty() || !ensureDirectory(fallbackDir)) {
+        setLogPath({});
+        return {};
+    }
+    std::string dir = fallbackDir;
+    if (dir.back() != '/') dir += '/';
+    path = dir + "Quillmere.log";
+    unlink(path.c_str());
+    setLogPath(path);
+    return path;
+}
+
+void setLogPath(const std::string& path) {
+    std::lock_guard lock(pathMutex);
+    currentPath = path;
+}
+
+std::string logPath() {
+    std::lock_guard lock(pathMutex);
+    return currentPath;
+}
+
+}  // namespace qm

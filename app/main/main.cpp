@@ -1,0 +1,62 @@
+// Entry point: --help, --version and --stop are answered here; everything else runs the start-up
+// sequence with the subsystems built into this program.
+#include <cstdio>
+#include <cstring>
+
+#include "app/main/startup.h"
+#include "app/main/services.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillmere [options]\n"
+    "Turns the camera picture into a filtered picture and offers it as the camera \"Quillmere\".\n"
+    "\n"
+    "Modes:\n"
+    "  (default)            window mode: the preview and the filter panel\n"
+    "  --headless           no window; run until `quillmere --stop`, SIGTERM or --frames\n"
+    "  --stop               ask every running headless instance to stop\n"
+    "  --help, --version\n"
+    "\n"
+    "Source:\n"
+    "  --camera NAME        use the camera whose name contains NAME\n"
+    "  --file PATH          play a video file in a loop instead of a camera\n"
+    "\n"
+    "Filters:\n"
+    "  --face NAME          morvel, orange, banana, kitten, googly, custom or none\n"
+    "  --custom PATH        picture for the custom face\n"
+    "  --my-eyes, --my-mouth  show your own eyes / mouth through a photo face\n"
+    "  --neck N, --tilt DEGREES, --exposure N, --warmth N\n"
+    "  --hair, --hat, --glasses, --beard NAME   wear items (\"none\" clears)\n"
+    "  --torso NAME, --bodyless, --visitor NAME\n"
+    "  --look natural|glam|bold, --masculine\n"
+    "  --blur, --background PATH\n"
+    "  --plain              draw no filters\n"
+    "\n"
+    "Engine and output:\n"
+    "  --cpu                run the models on the processor\n"
+    "  --threads N          model thread count (0: runtime default)\n"
+    "  --software           cheap drawing path\n"
+    "  --frames N           stop after N frames (0: run forever)\n"
+    "  --dump PATH, --dump-at N   write frame N (default 60) as a bitmap\n"
+    "  --record FILE        record the session to a video file instead of a camera device\n"
+    "  --open N, --blink    force the mouth open / the eyes closed (testing)\n"
+    "  --no-camera          do not start the virtual camera\n"
+    "  --no-engine          do not start the engine\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Quillmere %s\n", QM_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--stop") == 0) return qm::raiseStopSignal();
+    }
+    return qm::runQuillmere(argc, argv, qm::programServices());
+}

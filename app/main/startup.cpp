@@ -1,0 +1,126 @@
+#include "app/main/startup.h"
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "app/failure.h"
+#include "app/log.h"
+#include "platform/event.h"
+#include "platform/paths.h"
+#include "platform/single_instance.h"
+#include "platform/stop_signal.h"
+#include "platform/system_log.h"
+
+namespace qm {
+namespace {
+
+volatile std::sig_atomic_t processSignalled = 0;
+
+void onTerminate(int) { processSignalled = 1; }
+
+// SIGINT and SIGTERM end a headless run through the same orderly shutdown as the stop signal.
+void catchTerminationSignals() {
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void waitHeadless(const LaunchOptions& options, const Event* ended) {
+    int error = 0;
+    std::unique_ptr<StopSignal> stop = StopSignal::open(kStopSignalName, &error);
+    bool watchEnded = ended && options.frames != 0;
+    if (!stop) {
+        logLine("no stop event (error %u), running until ended", static_cast<unsigned>(error));
+        while (!processSignalled) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return;
+    }
+    stop->wait([&] { return processSignalled != 0 || (watchEnded && ended->isSet()); });
+}
+
+}  // namespace
+
+int runQuillmere(int argc, char** argv, const StartupServices& services) {
+    // 1-2. Headless from the raw command line; everything else from the argument vector.
+    LaunchSwitches switches;
+    switches.headless = commandLineSelectsHeadless(joinCommandLine(argc, argv));
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    LaunchOptions options = parseLaunchOptions(args, &switches);
+    if (switches.headless) {
+        processSignalled = 0;
+        catchTerminationSignals();
+    }
+
+    // 4. Settings merge (window mode only).
+    if (!switches.headless && services.loadSettings) services.loadSettings(options);
+
+    // 5. Log file.
+    chooseLogFile(executableDir(), stateRoot());
+
+    // 6. One window-mode instance per user: a second start shows the first window and leaves quietly.
+    std::unique_ptr<InstanceLock> instance;
+    if (!switches.headless) {
+        bool otherInstance = false;
+        instance = InstanceLock::acquire(kInstanceLockName, &otherInstance);
+        if (otherInstance) {
+            InstanceLock::askToPresent(kInstanceLockName);
+            return 0;
+        }
+    }
+
+    // 7-9. System log, first line, failure reports.
+    openSystemLog();
+    logLine("starting%s", switches.headless ? " (headless)" : "");
+    installFailureCallback(logFailure);
+
+    int exitCode = 0;
+    bool cameraStarted = false;
+    // 12. Virtual camera.
+    if (!switches.noCamera && services.startVirtualCamera) {
+        cameraStarted = services.startVirtualCamera(options, switches.headless);
+        if (!cameraStarted) exitCode = 1;
+    }
+
+    if (exitCode == 0) {
+        // 13. Engine.
+        const Event* ended = nullptr;
+        bool engineStarted = false;
+        if (!switches.noEngine && services.startEngine) {
+            ended = services.startEngine(options);
+            engineStarted = true;
+        }
+        // 14. Wait (headless) or run the window.
+        if (switches.headless)
+            waitHeadless(options, ended);
+        else if (services.runWindow)
+            services.runWindow(options);
+        // 15. Engine stop.
+        if (engineStarted && services.stopEngine) services.stopEngine();
+    }
+
+    // 16. Virtual camera removal.
+    if (cameraStarted && services.removeVirtualCamera) {
+        HResult hr = services.removeVirtualCamera();
+        logLine("camera removed, hr 0x%08X", hr);
+    }
+
+    // 17. Last line; the system log closes first so later lines only reach the file.
+    logLine("exiting, code %d", exitCode);
+    closeSystemLog();
+    instance.reset();
+    return exitCode;
+}
+
+int raiseStopSignal() {
+    int error = 0;
+    if (!StopSignal::raise(kStopSignalName, &error)) {
+        std::fprintf(stderr, "quillmere: cannot raise the stop signal: %s\n", std::strerror(error));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace qm

@@ -1,0 +1,26 @@
+# Libraries come from Debian packages (scripts/bootstrap installs them); ONNX Runtime is unpacked by the
+# bootstrap into the cache folder and loaded at run time from the program's folder.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
+pkg_check_modules(GDKPIXBUF REQUIRED IMPORTED_TARGET gdk-pixbuf-2.0)
+pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale libavdevice)
+
+if(DEFINED ENV{QM_CACHE})
+    set(QM_CACHE_DEFAULT $ENV{QM_CACHE})
+else()
+    set(QM_CACHE_DEFAULT $ENV{HOME}/.cache/quillmere)
+endif()
+set(QM_CACHE ${QM_CACHE_DEFAULT} CACHE PATH "Folder that scripts/bootstrap fills (runtime, models)")
+set(QM_ORT_VERSION 1.21.0)
+set(QM_ORT_DIR ${QM_CACHE}/onnxruntime-${QM_ORT_VERSION} CACHE PATH "ONNX Runtime headers and library")
+if(NOT EXISTS ${QM_ORT_DIR}/include/onnxruntime_c_api.h)
+    message(FATAL_ERROR "ONNX Runtime not found in ${QM_ORT_DIR}: run scripts/bootstrap first")
+endif()
+add_library(qm_onnxruntime_headers INTERFACE)
+target_include_directories(qm_onnxruntime_headers SYSTEM INTERFACE ${QM_ORT_DIR}/include)
+set(QM_ORT_LIBRARY ${QM_ORT_DIR}/lib/libonnxruntime.so.${QM_ORT_VERSION})

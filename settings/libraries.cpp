@@ -1,0 +1,100 @@
+#include "settings/libraries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> namesBetween(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+    std::vector<std::string> names;
+    for (const std::string& file : listFileNames(folder))
+        if (file.size() > prefix.size() + suffix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
+            endsWith(file, suffix))
+            names.push_back(file.substr(prefix.size(), file.size() - prefix.size() - suffix.size()));
+    return sorted(std::move(names));
+}
+
+float clampTo(float value, float low, float high) { return std::min(std::max(value, low), high); }
+
+}  // namespace
+
+std::vector<std::string> listFaces(const std::string& facesFolder) {
+    std::vector<std::string> names;
+    if (facesFolder.empty()) return names;
+    for (std::string& file : listFileNames(facesFolder))
+        if (!(file.size() >= 9 && endsWith(file, ".cut.png"))) names.push_back(std::move(file));
+    return sorted(std::move(names));
+}
+
+std::vector<std::string> listBackgrounds(const std::string& backgroundsFolder) {
+    if (backgroundsFolder.empty()) return {};
+    return sorted(listFileNames(backgroundsFolder));
+}
+
+std::vector<std::string> listTorsos(const std::string& assetDir) { return namesBetween(assetDir, "torso_", ".json"); }
+
+std::vector<std::string> listVisitors(const std::string& assetDir) {
+    return namesBetween(assetDir, "visitor_", ".json");
+}
+
+std::vector<std::string> listScenes(const std::string& scenesFile) { return profileSectionNames(scenesFile); }
+
+std::string visitorDisplayName(const std::string& name) {
+    std::string display = name;
+    bool startOfWord = true;
+    for (char& c : display) {
+        if (c == '_') {
+            c = ' ';
+            startOfWord = true;
+            continue;
+        }
+        if (startOfWord && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        startOfWord = false;
+    }
+    return display;
+}
+
+PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId) {
+    PhotoFit fit;
+    if (faceId.empty()) return fit;
+    std::string text = settings.getString("face." + faceId, "fit", "", 127);
+    float v[6];
+    int eyes = 0, mouth = 0;
+    if (std::sscanf(text.c_str(), "%f %f %f %f %f %f %d %d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &eyes,
+                    &mouth) != 8)
+        return fit;
+    for (float value : v)
+        if (!std::isfinite(value)) return fit;
+    fit.x = clampTo(v[0], -0.25f, 0.25f);
+    fit.y = clampTo(v[1], -0.25f, 0.25f);
+    fit.tilt = clampTo(v[2], -25, 25);
+    fit.exposure = clampTo(v[3], -1, 1);
+    fit.warmth = clampTo(v[4], -1, 1);
+    fit.neck = clampTo(v[5], 0, 1);
+    fit.photoEyes = eyes != 0;
+    fit.photoMouth = mouth != 0;
+    return fit;
+}
+
+void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit) {
+    if (faceId.empty()) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "%.3f %.3f %.2f %.3f %.3f %.3f %d %d", fit.x, fit.y, fit.tilt, fit.exposure,
+                  fit.warmth, fit.neck, fit.photoEyes ? 1 : 0, fit.photoMouth ? 1 : 0);
+    settings.set("face." + faceId, "fit", text);
+}
+
+}  // namespace qm

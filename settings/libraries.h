@@ -1,0 +1,32 @@
+// The folder listings behind the window's choices, and the per-photo fit of face-library photos.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/filter_state.h"
+#include "settings/ini.h"
+#include "settings/settings_paths.h"
+
+namespace qm {
+
+// Photos in the faces folder: plain files whose names do not end in ".cut.png" (a name must have at
+// least one character before ".cut.png" to count as a cut-out), sorted by character code.
+std::vector<std::string> listFaces(const std::string& facesFolder);
+// Every plain file in the backgrounds folder, sorted by character code.
+std::vector<std::string> listBackgrounds(const std::string& backgroundsFolder);
+// Torso names: "torso_<name>.json" in the asset folder, sorted.
+std::vector<std::string> listTorsos(const std::string& assetDir);
+// Visitor names: "visitor_<name>.json" in the asset folder, sorted.
+std::vector<std::string> listVisitors(const std::string& assetDir);
+// Scene identifiers: the sections of the scenes file, in file order.
+std::vector<std::string> listScenes(const std::string& scenesFile);
+// "hot_air_balloon" → "Hot Air Balloon".
+std::string visitorDisplayName(const std::string& name);
+
+// The photo fit stored for a face id (defaults unless all eight values parse; clamped to their ranges).
+PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId);
+// Writes it into the photo's section ("face.<id>", key "fit"); nothing for an empty id.
+void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit);
+
+}  // namespace qm

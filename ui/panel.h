@@ -1,0 +1,113 @@
+// Panel: the window's state and behaviour apart from any toolkit. The window (ui/main_window.cpp) owns
+// one Panel, turns toolkit events into the calls below and implements PanelHost for the effects that
+// need the platform (repaint, mouse capture, menus, dialogs, files).
+//
+// Window thread only. The Panel holds references to the FilterState and the lists (owned by the
+// window settings) and to the state block shared with the engine; it owns the per-paint lists of
+// regions and sliders, which are valid only until the next paint.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/filter_state.h"
+#include "settings/settings_paths.h"
+#include "settings/shared_state.h"
+#include "ui/panel_types.h"
+
+namespace qm {
+
+constexpr int kTabCount = 5;
+constexpr float kWheelStep = 60;  // DIPs per wheel notch
+
+// The window's side effects that need the platform. Defaults do nothing, so tests override only what
+// they watch; tab actions of later screens arrive through tabClick / tabRightClick.
+class PanelHost {
+public:
+    virtual ~PanelHost() = default;
+    virtual void repaint() {}
+    virtual void publish() {}  // publishFilters of the current FilterState
+    virtual void save() {}     // saveSettings
+    virtual void captureMouse() {}
+    virtual void releaseMouse() {}
+    virtual void showCameraMenu() {}
+    virtual void resetAll() {}
+    // Clicks whose action belongs to a tab screen (wear slots, face, wear and scene tiles, adding
+    // pictures...). Returns true when the click took its own path (no applyChange afterwards).
+    virtual bool tabClick(const HitRegion& region) {
+        (void)region;
+        return false;
+    }
+    virtual void tabRightClick(const HitRegion& region) { (void)region; }
+};
+
+// Window-side state that is not part of the FilterState.
+struct PanelState {
+    int hoverKind = kHitNothing, hoverIndex = 0;
+    int dragSlider = -1;
+    bool cardOpen = false;
+    float tabScroll[kTabCount] = {};
+    float viewportHeight = 0, contentHeight = 0;
+    int roomCountdown = 0;
+    int fitSlot = -1;
+    std::string activeScene;
+    std::string lastBackground = "blur";
+    std::string statusMessage;
+    bool hasPreviewFrame = false;
+    bool cameraTurnedOff = false;
+    // Rebuilt by every paint.
+    std::vector<HitRegion> regions;
+    std::vector<SliderBinding> sliders;
+    Rect cameraChipRect;
+    Rect sceneNameRect;        // written by the Scenes tab
+    bool sceneNameWanted = false;  // the Scenes tab drew its name field this paint
+};
+
+struct Panel {
+    FilterState& state;
+    SettingsLists& lists;
+    SharedState& shared;
+    PanelHost& host;
+    PanelState ui;
+};
+
+// The region under the point (DIPs), searching from the last drawn; null when none. Left and top are
+// inclusive, right and bottom exclusive.
+const HitRegion* hitTest(const std::vector<HitRegion>& regions, float x, float y);
+
+// The stored value for a slider at screen x (DIPs): the track position's value, negated when reversed.
+float sliderValueAt(const SliderBinding& slider, float x);
+
+// Moves the dragged slider to x (DIPs) and publishes without saving; ignored when no valid drag.
+void moveDraggedSlider(Panel& panel, float x);
+
+// Publishes, saves when asked, repaints; remembers the last background that was not "none".
+void applyChange(Panel& panel, bool save);
+
+// Performs the action of a clicked control.
+void onControlClick(Panel& panel, const HitRegion& region);
+
+// Mouse input, in DIPs.
+void onLeftButtonDown(Panel& panel, float x, float y);
+void onMouseMove(Panel& panel, float x, float y);
+void onMouseLeave(Panel& panel);
+// Ends a slider drag (button release or lost capture): saves once and repaints. Returns false when no
+// drag was running.
+bool endSliderDrag(Panel& panel, bool releaseCapture);
+void onRightButtonUp(Panel& panel, float x, float y);
+
+// The furthest a tab scrolls: max(0, content - viewport).
+float maxTabScroll(const PanelState& ui);
+// Scrolls the current tab by wheel delta (120 per notch, positive = away from the user) and clamps.
+void onWheel(Panel& panel, int wheelDelta);
+
+// The one-second timer: room capture countdown, repaint.
+void onTimerTick(Panel& panel);
+
+// Engine notices. Each returns whether the window must repaint.
+// New frame: clears previewPosted and, when a frame is ready, copies previewBuffer into `frameCopy`.
+bool takePreviewFrame(SharedState& shared, std::vector<uint8_t>& frameCopy);
+// Status change: a status other than running hides the last frame.
+bool onStatusNotice(Panel& panel);
+
+}  // namespace qm

@@ -1,0 +1,268 @@
+#!/usr/bin/python3
+"""The window under Xvfb: each scenario starts its own X server, runs the real window (over the
+stand-in engine, qm_window_fake_engine, or the program itself), drives it with xdotool and checks
+screenshots and the settings file. Screenshots land in the folder given as the second argument.
+
+Usage: window_scenarios.py BIN_DIR SCREENSHOT_DIR [scenario ...]
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+from PIL import Image, ImageChops, ImageStat
+
+BIN, SHOTS = sys.argv[1], sys.argv[2]
+FAKE = os.path.join(BIN, "qm_window_fake_engine")
+PROGRAM = os.path.join(BIN, "quillmere")
+
+# Layout at 1200 x 740 DIPs: preview (16, 64)-(863, 540.4), Filters row at y = 556.4.
+FILTERS_Y = 64 + 847 * 9 / 16 + 16
+PREVIEW_CENTRE = (16 + 847 / 2, 64 + 847 * 9 / 32)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Session:
+    """An X server, private user folders and the processes started on them."""
+
+    def __init__(self, width=1920, height=1080, scale=1):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            pass_fds=[write_fd], stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            display = pipe.readline().strip()
+        self.home = tempfile.mkdtemp(prefix="qm-window-")
+        self.env = dict(os.environ)
+        for name in ("config", "runtime", "state"):
+            os.makedirs(os.path.join(self.home, name), mode=0o700)
+        self.status_file = os.path.join(self.home, "status")
+        self.env.update(DISPLAY=":" + display, XDG_CONFIG_HOME=os.path.join(self.home, "config"),
+                        XDG_RUNTIME_DIR=os.path.join(self.home, "runtime"),
+                        XDG_STATE_HOME=os.path.join(self.home, "state"), GDK_SCALE=str(scale),
+                        GDK_BACKEND="x11", NO_AT_BRIDGE="1", QM_FAKE_ENGINE_STATUS=self.status_file)
+        self.scale = scale
+        self.processes = []
+
+    def start(self, program, *args):
+        process = subprocess.Popen([program, *args], env=self.env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True)
+        self.processes.append(process)
+        return process
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True)
+        return result.stdout.strip()
+
+    def wait_window(self, title="^Quillmere$", timeout=15):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", title)
+            if found:
+                return found.split()[-1]
+            time.sleep(0.2)
+        raise Failure(f"no window titled {title}")
+
+    def geometry(self, window):
+        values = dict(line.split("=") for line in self.xdotool("getwindowgeometry", "--shell", window).split())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def click(self, window, x_dip, y_dip, button=1):
+        x, y, _, _ = self.geometry(window)
+        self.xdotool("mousemove", "--sync", int(x + x_dip * self.scale), int(y + y_dip * self.scale))
+        self.xdotool("click", button)
+        time.sleep(0.4)
+
+    def screenshot(self, window, name):
+        path = os.path.join(SHOTS, name)
+        full = path + ".full.png"
+        subprocess.run(["import", "-window", "root", full], env=self.env, check=True)
+        x, y, w, h = self.geometry(window)
+        with Image.open(full) as image:
+            shot = image.convert("RGB").crop((x, y, x + w, y + h))
+        os.remove(full)
+        shot.save(path)
+        return shot
+
+    def settings(self):
+        path = os.path.join(self.env["XDG_CONFIG_HOME"], "Quillmere", "settings.ini")
+        return open(path).read() if os.path.exists(path) else ""
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+        self.xvfb.terminate()
+        self.xvfb.wait()
+
+
+def pixel(image, x_dip, y_dip, scale=1):
+    return image.getpixel((int(x_dip * scale), int(y_dip * scale)))
+
+
+def near(colour, expected, tolerance=24):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, expected))
+
+
+def set_status(session, status):
+    with open(session.status_file, "w") as file:
+        file.write(str(status))
+    time.sleep(0.8)
+
+
+def scenario_open_and_minimum(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1)
+    _, _, w, h = s.geometry(window)
+    check((w, h) == (1200, 740), f"opens at {w}x{h}, not 1200x740")
+    s.screenshot(window, "open_starting.png")
+    s.xdotool("windowsize", window, 500, 300)
+    time.sleep(0.8)
+    _, _, w, h = s.geometry(window)
+    check(w >= 940 and h >= 560, f"shrinks to {w}x{h}, below 940x560")
+    s.screenshot(window, "minimum_size.png")
+
+
+def scenario_status_and_preview(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(0.3)
+    shot = s.screenshot(window, "status_starting.png")
+    check(near(pixel(shot, 35, 30), (142, 142, 147)), "the status dot is not grey while starting")
+    time.sleep(2)
+    shot = s.screenshot(window, "status_live.png")
+    check(near(pixel(shot, 35, 30), (0x34, 0xC7, 0x59)), "the status dot is not green while running")
+    check(near(pixel(shot, *PREVIEW_CENTRE), (250, 150, 40), 30), "the preview does not show the filtered frame")
+    set_status(s, 4)
+    shot = s.screenshot(window, "status_camera_off.png")
+    check(near(pixel(shot, 35, 30), (142, 142, 147)), "the status dot stays green with the camera off")
+    check(near(pixel(shot, 100, 100), (11, 11, 13), 6), "the last frame stays after the camera went off")
+
+
+def scenario_filters_switch(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(2.5)
+    s.click(window, 40, FILTERS_Y + 17)
+    time.sleep(0.6)
+    shot = s.screenshot(window, "filters_off.png")
+    check("filters=0" in s.settings(), "the settings file does not say filters=0")
+    centre = pixel(shot, *PREVIEW_CENTRE)
+    check(centre[2] > centre[0] + 40, f"the preview still shows the filter ({centre})")
+    s.click(window, 40, FILTERS_Y + 17)
+    time.sleep(0.6)
+    check("filters=1" in s.settings(), "a second click does not turn the filters back on")
+
+
+def scenario_virtual_camera_card(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1.5)
+    edge = 1200 - 321
+    s.click(window, edge - 33, FILTERS_Y + 17)
+    shot = s.screenshot(window, "card_open.png")
+    card = (44, 44, 46)
+    check(near(pixel(shot, edge - 200, FILTERS_Y - 20), card, 4), "the card does not open")
+    body_tab = (edge + 15 + 2 * 59.6 + 26.8, 63)
+    s.click(window, *body_tab)
+    shot = s.screenshot(window, "card_closed_by_tab_click.png")
+    check(not near(pixel(shot, edge - 200, FILTERS_Y - 20), card, 4), "a click elsewhere leaves the card open")
+    check("tab=2" not in s.settings(), "the click that closed the card also switched the tab")
+    s.click(window, *body_tab)
+    s.screenshot(window, "body_tab.png")
+    check("tab=2" in s.settings(), "the second click does not switch the tab")
+
+
+def scenario_second_start(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1)
+    s.xdotool("windowunmap", window)
+    time.sleep(0.5)
+    check(not s.xdotool("search", "--onlyvisible", "--name", "^Quillmere$"), "the window did not hide")
+    second = s.start(PROGRAM, "--no-camera")
+    code = second.wait(15)
+    check(code == 0, f"the second start exits with {code}")
+    back = s.wait_window(timeout=5)
+    check(back == window, "another window appeared instead of the first")
+    s.screenshot(window, "second_start_presented.png")
+
+
+def scenario_scale_two(s):
+    # The same still picture (camera off) at scale 1 and 2; the scale-2 window halved must match.
+    with open(s.status_file, "w") as file:
+        file.write("4")
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1.5)
+    one = s.screenshot(window, "scale1_camera_off.png")
+    s.close()
+    s2 = Session(2560, 1600, scale=2)
+    try:
+        with open(s2.status_file, "w") as file:
+            file.write("4")
+        s2.start(FAKE, "--no-camera")
+        window = s2.wait_window()
+        time.sleep(1.5)
+        _, _, w, h = s2.geometry(window)
+        check((w, h) == (2400, 1480), f"at scale 2 the window is {w}x{h} pixels")
+        two = s2.screenshot(window, "scale2_camera_off.png")
+        halved = two.resize(one.size, Image.BILINEAR)
+        difference = ImageStat.Stat(ImageChops.difference(one, halved)).mean
+        check(max(difference) < 4, f"the scale-2 layout differs from scale 1 (mean difference {difference})")
+    finally:
+        s2.close()
+
+
+def scenario_failure_dialog(s):
+    process = s.start(FAKE, "--fail-camera")
+    dialog = s.wait_window()
+    time.sleep(0.8)
+    s.screenshot(dialog, "camera_failure_dialog.png")
+    check(process.poll() is None, "the program did not wait for the dialog")
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "Escape")
+    code = process.wait(10)
+    check(code == 1, f"exit code {code} after the dialog, not 1")
+
+
+SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}
+
+
+def main():
+    os.makedirs(SHOTS, exist_ok=True)
+    chosen = sys.argv[3:] or list(SCENARIOS)
+    failures = 0
+    for name in chosen:
+        session = Session()
+        try:
+            SCENARIOS[name](session)
+            print(f"PASS {name}")
+        except Failure as failure:
+            failures += 1
+            print(f"FAIL {name}: {failure}")
+            for process in session.processes:
+                if process.poll() is not None and process.stdout:
+                    print(process.stdout.read()[-2000:])
+        finally:
+            session.close()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -19,7 +19,9 @@ std::string_view trim(std::string_view text) {
     return text.substr(start, end - start + 1);
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Cuts to at most maxChars UTF-8 characters.
 std::string cutCharacters(std::string_view text, size_t maxChars) {
@@ -47,7 +49,8 @@ IniDocument IniDocument::parse(std::string_view text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
-        std::string_view raw = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view raw =
+            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
 
@@ -57,8 +60,8 @@ IniDocument IniDocument::parse(std::string_view text) {
         if (!content.empty() && content.front() == '[') {
             size_t close = content.find(']');
             line.header = true;
-            line.section = std::string(trim(content.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                                                 : close - 1)));
+            line.section = std::string(trim(
+                content.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
         } else if (!content.empty() && content.front() != ';') {
             size_t equals = content.find('=');
             if (equals != std::string_view::npos && equals > 0) {
@@ -103,7 +106,8 @@ std::string IniDocument::getString(std::string_view section, std::string_view ke
                                    size_t maxChars) const {
     const std::string* raw = find(section, key);
     std::string_view value = raw ? std::string_view(*raw) : fallback;
-    if (raw && value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    if (raw && value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return cutCharacters(value, maxChars);
 }
@@ -163,7 +167,8 @@ void IniDocument::removeSection(std::string_view section) {
     long header = findSection(section);
     if (header < 0) return;
     size_t end = static_cast<size_t>(header) + 1;
-    while (end < lines_.size() && !lines_[end].header) ++end;
+    while (end < lines_.size() && !lines_[end].header)
+        ++end;
     lines_.erase(lines_.begin() + header, lines_.begin() + static_cast<long>(end));
 }
 
@@ -172,7 +177,8 @@ std::vector<std::string> IniDocument::sectionNames() const {
     for (const Line& line : lines_) {
         if (!line.header) continue;
         bool seen = false;
-        for (const std::string& name : names) seen = seen || equalsNoCase(name, line.section);
+        for (const std::string& name : names)
+            seen = seen || equalsNoCase(name, line.section);
         if (!seen) names.push_back(line.section);
     }
     return names;
@@ -195,7 +201,8 @@ IniDocument readIniFile(const std::string& path) {
 bool writeIniFile(const std::string& path, const IniDocument& document) {
     if (path.empty()) return false;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) > kMaxIniBytes) {
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<size_t>(st.st_size) > kMaxIniBytes) {
         if (std::rename(path.c_str(), (path + ".too-large").c_str()) != 0) return false;
     }
     std::string temporary = path + ".tmp-" + std::to_string(getpid());
@@ -239,6 +246,8 @@ bool deleteProfileSection(const std::string& path, std::string_view section) {
     return writeIniFile(path, document);
 }
 
-std::vector<std::string> profileSectionNames(const std::string& path) { return readIniFile(path).sectionNames(); }
+std::vector<std::string> profileSectionNames(const std::string& path) {
+    return readIniFile(path).sectionNames();
+}
 
 }  // namespace qm

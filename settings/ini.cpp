@@ -52,9 +52,12 @@ IniDocument IniDocument::parse(std::string_view text) {
         std::string_view raw =
             text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-
         Line line;
+        if (end != std::string_view::npos) line.ending = "\n";
+        if (!raw.empty() && raw.back() == '\r') {
+            raw.remove_suffix(1);
+            line.ending.insert(0, "\r");
+        }
         line.text = std::string(raw);
         std::string_view content = trim(raw);
         if (!content.empty() && content.front() == '[') {
@@ -76,9 +79,11 @@ IniDocument IniDocument::parse(std::string_view text) {
 
 std::string IniDocument::serialize() const {
     std::string text;
-    for (const Line& line : lines_) {
-        text += line.text;
-        text += '\n';
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        text += lines_[i].text;
+        // The file's own line breaks are kept; a last line without one gets it when lines follow it.
+        bool needsBreak = lines_[i].ending.empty() || lines_[i].ending == "\r";
+        text += needsBreak && i + 1 < lines_.size() ? lines_[i].ending + "\n" : lines_[i].ending;
     }
     return text;
 }
@@ -131,12 +136,14 @@ int IniDocument::getInt(std::string_view section, std::string_view key, int fall
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
     Line line;
+    line.ending = "\n";
     line.key = std::string(key);
     line.value = std::string(trim(value));
     line.text = line.key + "=" + line.value;
     long header = findSection(section);
     if (header < 0) {
         Line head;
+        head.ending = "\n";
         head.header = true;
         head.section = std::string(section);
         head.text = "[" + head.section + "]";

@@ -50,6 +50,15 @@ TEST(Ini, IntegersTakeTheLeadingDigits) {
     EXPECT_EQ(ini.getInt("s", "missing", 9), 9);
 }
 
+TEST(Ini, LineBreaksOfTheFileAreKept) {
+    const std::string windows = "[a]\r\nx=1\r\n\r\r\n[b]\ny=2";
+    IniDocument ini = IniDocument::parse(windows);
+    EXPECT_EQ(ini.serialize(), windows);
+    EXPECT_EQ(ini.getInt("a", "x", 0), 1);
+    ini.set("b", "z", "3");
+    EXPECT_EQ(ini.serialize(), "[a]\r\nx=1\r\n\r\r\n[b]\ny=2\nz=3\n");
+}
+
 TEST(Ini, StringsAreCutToTheirLimitWithoutBreakingCharacters) {
     IniDocument ini = IniDocument::parse("[s]\nname=\xC3\xA9\xC3\xA9\xC3\xA9\n");
     EXPECT_EQ(ini.getString("s", "name", "", 2), "\xC3\xA9\xC3\xA9");

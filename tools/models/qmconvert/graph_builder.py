@@ -4,7 +4,7 @@ import numpy as np
 import onnx
 from onnx import TensorProto, helper, numpy_helper
 
-OPSET = 14  # HardSwish needs 14; the runtime we ship reads far newer sets
+OPSET = 16  # GridSample needs 16; the runtime we ship reads far newer sets
 
 
 class GraphBuilder:
@@ -40,7 +40,7 @@ class GraphBuilder:
 
     def node(self, op, inputs, hint=None, outputs=1, **attrs):
         names = [self.fresh(f"{hint or op.lower()}") for _ in range(outputs)]
-        self.nodes.append(helper.make_node(op, list(inputs), names, **attrs))
+        self.nodes.append(helper.make_node(op, list(inputs), names, name=f"n_{names[0]}", **attrs))
         return names[0] if outputs == 1 else names
 
     def model(self, inputs, outputs, name="graph"):

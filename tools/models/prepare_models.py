@@ -57,8 +57,9 @@ def mesh_networks(packed):
     return attention, plain
 
 
-def check_detector(model_path, reference_bytes):
-    """Largest difference between our detector and the independent conversion on a few inputs."""
+def check_detector(model_path, reference_bytes, pictures=()):
+    """Largest difference between our detector and the independent conversion on a few made-up inputs
+    and on `pictures` (NHWC arrays already scaled to −1..1)."""
     with tempfile.TemporaryDirectory() as tmp:
         ref_path = os.path.join(tmp, "reference.onnx")
         with open(ref_path, "wb") as f:
@@ -69,7 +70,7 @@ def check_detector(model_path, reference_bytes):
         rng = np.random.default_rng(7)
         worst = 0.0
         for x in [rng.uniform(-1, 1, (1, 128, 128, 3)), np.zeros((1, 128, 128, 3)),
-                  np.clip(rng.normal(0, 0.5, (1, 128, 128, 3)), -1, 1)]:
+                  np.clip(rng.normal(0, 0.5, (1, 128, 128, 3)), -1, 1), *pictures]:
             x = x.astype(np.float32)
             ours = ort.run(model_path, {"image": x.transpose(0, 3, 1, 2)}, ["out0", "out1"])
             theirs = ort.run(ref_path, {ref_in: x}, ref_out)

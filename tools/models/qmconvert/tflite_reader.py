@@ -5,6 +5,7 @@ constant data, operators with their codes, inputs, outputs and options. Option t
 field index through `Options`, so the reader never needs generated schema code.
 """
 
+import struct
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -77,6 +78,8 @@ class _T:
 
     def tables(self, i):
         start, n = self._vector(i)
+        if start is not None and start + 4 * n > len(self.buf):
+            raise ModelFormatError("table vector runs past the end of the file")
         return [_T(self.buf, self.t.Indirect(start + 4 * k)) for k in range(n)]
 
     def array(self, i, dtype):
@@ -161,7 +164,7 @@ def read_model(data):
         return _read(buf)
     except ModelFormatError:
         raise
-    except (IndexError, ValueError, TypeError, KeyError, OverflowError) as error:
+    except (IndexError, ValueError, TypeError, KeyError, OverflowError, struct.error) as error:
         raise ModelFormatError(f"malformed model: {error}") from error
 
 

@@ -102,12 +102,24 @@ class ConvertedModelsTest(unittest.TestCase):
         distance = np.linalg.norm(a[:468, :2] - p[:468, :2], axis=1)
         self.assertLess(distance.max(), 5.0)  # pixels of the 256 input
         self.assertLess(distance.mean(), 2.0)
-        # each iris sits inside its own eye: 468 by landmark 33's eye, 473 by landmark 263's
-        for centre, contour in ((468, mesh_refinement.LEFT_CONTOUR), (473, mesh_refinement.RIGHT_CONTOUR)):
-            eye = a[contour, :2]
-            width = np.linalg.norm(eye.max(0) - eye.min(0))
-            self.assertLess(np.linalg.norm(a[centre, :2] - eye.mean(0)), 0.25 * width)
-        self.assertLess(a[468, 0], a[473, 0])  # upright face: landmark 33's eye is on the image left
+        # each iris sits inside its own eye (468 by landmark 33's eye, 473 by landmark 263's), in the network's
+        # own points and in the estimate of the fallback
+        for points in (a, p):
+            for centre, contour in ((468, mesh_refinement.LEFT_CONTOUR), (473, mesh_refinement.RIGHT_CONTOUR)):
+                eye = points[contour, :2]
+                width = np.linalg.norm(eye.max(0) - eye.min(0))
+                self.assertLess(np.linalg.norm(points[centre, :2] - eye.mean(0)), 0.25 * width)
+                radius = np.linalg.norm(points[centre + 1:centre + 5, :2] - points[centre, :2], axis=1)
+                self.assertTrue(np.all((radius > 0.1 * width) & (radius < 0.4 * width)), radius / width)
+            self.assertLess(points[468, 0], points[473, 0])  # upright face: landmark 33's eye is image left
+
+    def test_mesh_face_logit_is_low_without_a_face(self):
+        img = picture("coffee.png")
+        if img is None:
+            self.skipTest("no test pictures: run scripts/bootstrap")
+        h, w, _ = img.shape
+        image = (bilinear_crop(img, (w / 2, h / 2), 0.6 * min(h, w), 256) / 255).transpose(2, 0, 1)[None]
+        self.assertLess(ort.run(self.paths["mesh"], {"image": image}, ["out1"])["out1"][0, 0], 0.0)
 
     def test_person_mask_separates_the_astronaut_from_the_wall(self):
         img = picture("astronaut.png")

@@ -76,7 +76,8 @@ class Context:
         """An operand of an element-wise operator, brought to the output's layout."""
         data = self.consts.get(i)
         if data is None or i in self.values:
-            if len(self.shape(i)) != out_rank and out_rank == 4 and len(self.shape(i)) > 1:
+            shape = self.shape(i)
+            if out_rank == 4 and len(shape) != 4 and int(np.prod(shape)) != 1:
                 raise UnsupportedModel("broadcast of a computed value across layouts")
             return self.value(i)
         data = data.astype(np.float32) if data.dtype == np.float16 else data

@@ -18,11 +18,11 @@ packages=(
 check() { echo "$2  $1" | sha256sum -c --status; }
 
 for entry in "${packages[@]}"; do
-    read -r spec tarball sha <<<"$entry"
+    read -r package tarball sha <<<"$entry"
     path="$downloads/$tarball"
     if ! [ -f "$path" ] || ! check "$path" "$sha"; then
         rm -f "$path"
-        (cd "$downloads" && npm pack "$spec" --silent >/dev/null)
+        (cd "$downloads" && npm pack "$package" --silent >/dev/null)
     fi
     check "$path" "$sha" || { echo "bootstrap: checksum mismatch for $path" >&2; exit 1; }
 done

@@ -47,12 +47,17 @@ CairoPainter::CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* p
       preview_(preview),
       thumbnails_(thumbnails),
       layout_(pango_cairo_create_layout(cr)),
+      plainAttributes_(pango_attr_list_new()),
       tightAttributes_(pango_attr_list_new()) {
+    // Inter's contextual alternates would draw "0x8007" as "0×8007": texts read as typed.
+    pango_attr_list_insert(plainAttributes_, pango_attr_font_features_new("calt 0"));
+    pango_attr_list_insert(tightAttributes_, pango_attr_font_features_new("calt 0"));
     // Inter runs wider than the design's face; the tab captions are tightened to fit their buttons.
     pango_attr_list_insert(tightAttributes_, pango_attr_letter_spacing_new(-PANGO_SCALE * 2 / 5));
 }
 
 CairoPainter::~CairoPainter() {
+    pango_attr_list_unref(plainAttributes_);
     pango_attr_list_unref(tightAttributes_);
     g_object_unref(layout_);
 }
@@ -109,7 +114,7 @@ void CairoPainter::fillCircle(float cx, float cy, float radius, Colour colour) {
 void CairoPainter::prepareLayout(std::string_view text, Font font, float width, bool wrap, Align align) {
     pango_layout_set_font_description(layout_, fonts_.fonts[static_cast<int>(font)]);
     pango_layout_set_text(layout_, text.data(), static_cast<int>(text.size()));
-    pango_layout_set_attributes(layout_, font == Font::Tab ? tightAttributes_ : nullptr);
+    pango_layout_set_attributes(layout_, font == Font::Tab ? tightAttributes_ : plainAttributes_);
     if (wrap) {
         pango_layout_set_width(layout_, static_cast<int>(std::max(1.0f, width) * PANGO_SCALE));
         pango_layout_set_wrap(layout_, PANGO_WRAP_WORD_CHAR);

@@ -48,6 +48,7 @@ private:
     cairo_surface_t* preview_;
     const ThumbnailCache* thumbnails_;
     PangoLayout* layout_;
+    PangoAttrList* plainAttributes_;
     PangoAttrList* tightAttributes_;
 };
 

@@ -113,7 +113,9 @@ void postEngineNotice(EngineNotice notice) {
 
 void applyDarkStyle() {
     GtkSettings* gtkSettings = gtk_settings_get_default();
-    if (gtkSettings) g_object_set(gtkSettings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    // The UI face for the few native parts too (dialogs, menus, the name field).
+    if (gtkSettings)
+        g_object_set(gtkSettings, "gtk-application-prefer-dark-theme", TRUE, "gtk-font-name", "Inter 10.5", nullptr);
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css,
                                     "window.quillmere { background-color: #1E1E1E; }\n"
@@ -436,8 +438,17 @@ void showCameraFailureDialog(const std::string& text) {
     if (!initGtk()) return;
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
                                                "The Quillmere camera could not be started.");
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", text.c_str());
+    // Without contextual alternates Inter would draw "0x8007" as "0×8007".
+    char* markup = g_markup_printf_escaped("<span font_features=\"calt=0\">%s</span>", text.c_str());
+    gtk_message_dialog_format_secondary_markup(GTK_MESSAGE_DIALOG(dialog), "%s", markup);
+    g_free(markup);
     gtk_window_set_title(GTK_WINDOW(dialog), "Quillmere");
+    // GTK 3 message dialogs no longer show the type's icon by themselves; the error sign is asked for.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* image = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+    gtk_widget_show(image);
+    G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);

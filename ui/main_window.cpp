@@ -59,6 +59,7 @@ public:
     }
     void publish() override { publishFilters(settings_.state, settings_.paths, sharedState()); }
     void save() override { saveSettings(settings_.paths, settings_.state); }
+    int popupMenu(const std::vector<MenuItem>& items, float x, float y) override;
 
 private:
     static gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer self);
@@ -251,6 +252,55 @@ void MainWindow::onEngineNotice(EngineNotice notice) {
     } else {
         if (onStatusNotice(panel_)) repaint();
     }
+}
+
+int MainWindow::popupMenu(const std::vector<MenuItem>& items, float x, float y) {
+    GdkWindow* gdkWindow = area_ ? gtk_widget_get_window(area_) : nullptr;
+    if (!gdkWindow || items.empty()) return 0;
+    struct Choice {
+        int command = 0;
+        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    } choice;
+    GtkWidget* menu = gtk_menu_new();
+    for (const MenuItem& item : items) {
+        GtkWidget* entry;
+        if (item.separator) {
+            entry = gtk_separator_menu_item_new();
+        } else if (item.checked) {
+            entry = gtk_check_menu_item_new_with_label(item.label.c_str());
+            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), TRUE);
+        } else {
+            entry = gtk_menu_item_new_with_label(item.label.c_str());
+        }
+        gtk_widget_set_sensitive(entry, item.enabled);
+        if (!item.separator) {
+            g_object_set_data(G_OBJECT(entry), "qm-command", GINT_TO_POINTER(item.command));
+            g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* chosen, gpointer data) {
+                                 static_cast<Choice*>(data)->command =
+                                     GPOINTER_TO_INT(g_object_get_data(G_OBJECT(chosen), "qm-command"));
+                             }),
+                             &choice);
+        }
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+    }
+    gtk_widget_show_all(menu);
+    // The menu closes before the chosen item's "activate" runs: end the wait one turn later.
+    g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
+                         g_idle_add(
+                             [](gpointer loop) -> gboolean {
+                                 g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                                 return G_SOURCE_REMOVE;
+                             },
+                             static_cast<Choice*>(data)->loop);
+                     }),
+                     &choice);
+    GdkRectangle at{static_cast<int>(x), static_cast<int>(y), 1, 1};
+    gtk_menu_attach_to_widget(GTK_MENU(menu), area_, nullptr);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gdkWindow, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST, nullptr);
+    if (gtk_widget_get_visible(menu)) g_main_loop_run(choice.loop);
+    g_main_loop_unref(choice.loop);
+    gtk_widget_destroy(menu);
+    return choice.command;
 }
 
 void MainWindow::ensureDeviceResources() {

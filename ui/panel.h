@@ -20,6 +20,15 @@ namespace qm {
 constexpr int kTabCount = 5;
 constexpr float kWheelStep = 60;  // DIPs per wheel notch
 
+// One entry of a popup menu.
+struct MenuItem {
+    std::string label;
+    int command = 0;  // returned when chosen; 0 for separators
+    bool enabled = true;
+    bool checked = false;  // drawn with a check mark
+    bool separator = false;
+};
+
 // The window's side effects that need the platform. Defaults do nothing, so tests override only what
 // they watch; tab actions of later screens arrive through tabClick / tabRightClick.
 class PanelHost {
@@ -32,6 +41,12 @@ public:
     virtual void releaseMouse() {}
     virtual void showCameraMenu() {}
     virtual void resetAll() {}
+    // Shows a popup menu with its top-left corner at (x, y) DIPs in the window and waits for the
+    // choice: the chosen item's command, or 0 when dismissed.
+    virtual int popupMenu(const std::vector<MenuItem>& items, float x, float y) {
+        (void)items, (void)x, (void)y;
+        return 0;
+    }
     // Clicks whose action belongs to a tab screen (wear slots, face, wear and scene tiles, adding
     // pictures...). Returns true when the click took its own path (no applyChange afterwards).
     virtual bool tabClick(const HitRegion& region) {

@@ -62,7 +62,9 @@ CairoPainter::~CairoPainter() {
     g_object_unref(layout_);
 }
 
-void CairoPainter::setColour(Colour c) { cairo_set_source_rgba(cr_, c.r, c.g, c.b, c.a); }
+void CairoPainter::setColour(Colour c) {
+    cairo_set_source_rgba(cr_, c.r, c.g, c.b, c.a);
+}
 
 void CairoPainter::roundRectPath(const Rect& r, float radius) {
     double w = r.width(), h = r.height();
@@ -173,7 +175,9 @@ void CairoPainter::pushRoundClip(const Rect& r, float radius) {
     cairo_clip(cr_);
 }
 
-void CairoPainter::popClip() { cairo_restore(cr_); }
+void CairoPainter::popClip() {
+    cairo_restore(cr_);
+}
 
 void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
     if (!preview_) return;
@@ -198,7 +202,8 @@ bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r,
     if (!picture) return false;
     double pw = cairo_image_surface_get_width(picture), ph = cairo_image_surface_get_height(picture);
     if (pw <= 0 || ph <= 0 || r.width() <= 0 || r.height() <= 0) return false;
-    double scale = cover ? std::max(r.width() / pw, r.height() / ph) : std::min(r.width() / pw, r.height() / ph);
+    double scale =
+        cover ? std::max(r.width() / pw, r.height() / ph) : std::min(r.width() / pw, r.height() / ph);
     double w = pw * scale, h = ph * scale;
     double x = r.left + (r.width() - w) / 2, y = r.top + (r.height() - h) / 2;
     cairo_save(cr_);

@@ -22,7 +22,8 @@ struct FontSet {
 
 class CairoPainter : public Painter {
 public:
-    CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* preview, const ThumbnailCache* thumbnails);
+    CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* preview,
+                 const ThumbnailCache* thumbnails);
     ~CairoPainter() override;
 
     void clear(Colour colour) override;

@@ -16,14 +16,16 @@ PanelGeometry panelGeometry(float width, float height) {
     return g;
 }
 
-bool isHovered(const PanelState& ui, int kind, int index) { return ui.hoverKind == kind && ui.hoverIndex == index; }
+bool isHovered(const PanelState& ui, int kind, int index) {
+    return ui.hoverKind == kind && ui.hoverIndex == index;
+}
 
 void addRegion(PanelState& ui, const Rect& r, int kind, int index) {
     ui.regions.push_back({r.left, r.top, r.right, r.bottom, kind, index});
 }
 
-float drawChip(DrawContext& dc, float x, float y, float height, uint32_t icon, std::string_view label, int kind,
-               int index, float width) {
+float drawChip(DrawContext& dc, float x, float y, float height, uint32_t icon, std::string_view label,
+               int kind, int index, float width) {
     Painter& p = dc.painter;
     bool autoWidth = width <= 0;
     if (autoWidth) width = p.measureText(label, Font::Body, 600).width + 24 + (icon ? 24 : 0);
@@ -49,7 +51,8 @@ void drawSlider(DrawContext& dc, float& y, uint32_t icon, std::string_view title
     const int index = static_cast<int>(ui.sliders.size());
     y += 5;
     drawIcon(p, icon, {left, y, left + 20, y + 20}, Font::SmallIcon, colours::kAccent);
-    p.drawText(title, {left + 26, y, left + 234, y + 20}, {Font::Label, Align::Leading}, colours::kPrimaryText);
+    p.drawText(title, {left + 26, y, left + 234, y + 20}, {Font::Label, Align::Leading},
+               colours::kPrimaryText);
     float v = value ? (reversed ? -*value : *value) : defaultValue;
     if (std::fabs(v - defaultValue) > 0.0001f) {
         Rect reset{left + 244, y, left + 288, y + 20};
@@ -61,7 +64,8 @@ void drawSlider(DrawContext& dc, float& y, uint32_t icon, std::string_view title
     y += 24;
     float a = p.measureText(minLabel, Font::Small, 200).width;
     float b = p.measureText(maxLabel, Font::Small, 200).width;
-    p.drawText(minLabel, {left, y, left + a + 2, y + 22}, {Font::Small, Align::Leading}, colours::kSecondaryText);
+    p.drawText(minLabel, {left, y, left + a + 2, y + 22}, {Font::Small, Align::Leading},
+               colours::kSecondaryText);
     p.drawText(maxLabel, {left + 286 - b, y, left + 288, y + 22}, {Font::Small, Align::Trailing},
                colours::kSecondaryText);
     float x0 = left + a + 16, x1 = left + 288 - b - 16, mid = y + 11;
@@ -76,7 +80,8 @@ void drawSlider(DrawContext& dc, float& y, uint32_t icon, std::string_view title
     y += 31;
 }
 
-void drawSegments(DrawContext& dc, float& y, const std::string_view* labels, int count, int selected, int kind) {
+void drawSegments(DrawContext& dc, float& y, const std::string_view* labels, int count, int selected,
+                  int kind) {
     Painter& p = dc.painter;
     PanelState& ui = dc.panel.ui;
     const float left = dc.contentLeft;

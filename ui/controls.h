@@ -34,14 +34,15 @@ bool isHovered(const PanelState& ui, int kind, int index);
 void addRegion(PanelState& ui, const Rect& rect, int kind, int index);
 
 // A rounded chip; width <= 0 sizes it to the label (and icon, when icon != 0). Returns its right edge.
-float drawChip(DrawContext& dc, float x, float y, float height, uint32_t icon, std::string_view label, int kind,
-               int index, float width = 0);
+float drawChip(DrawContext& dc, float x, float y, float height, uint32_t icon, std::string_view label,
+               int kind, int index, float width = 0);
 // A slider row (60 DIPs) editing *value.
 void drawSlider(DrawContext& dc, float& y, uint32_t icon, std::string_view title, float* value, float minimum,
                 float maximum, std::string_view minLabel, std::string_view maxLabel, float defaultValue,
                 bool reversed);
 // A segmented row (36 DIPs); one region per segment.
-void drawSegments(DrawContext& dc, float& y, const std::string_view* labels, int count, int selected, int kind);
+void drawSegments(DrawContext& dc, float& y, const std::string_view* labels, int count, int selected,
+                  int kind);
 // A label with a switch (32 DIPs).
 void drawToggleRow(DrawContext& dc, float& y, std::string_view label, bool on, int kind);
 // A thin line (19 DIPs).

@@ -35,7 +35,7 @@ namespace {
 
 constexpr int kFrameWidth = 1280, kFrameHeight = 720;
 constexpr int kStartWidth = 1200, kStartHeight = 740;  // DIPs
-constexpr int kMinWidth = 940, kMinHeight = 560;        // DIPs
+constexpr int kMinWidth = 940, kMinHeight = 560;       // DIPs
 
 class MainWindow;
 
@@ -116,7 +116,8 @@ void applyDarkStyle() {
     GtkSettings* gtkSettings = gtk_settings_get_default();
     // The UI face for the few native parts too (dialogs, menus, the name field).
     if (gtkSettings)
-        g_object_set(gtkSettings, "gtk-application-prefer-dark-theme", TRUE, "gtk-font-name", "Inter 10.5", nullptr);
+        g_object_set(gtkSettings, "gtk-application-prefer-dark-theme", TRUE, "gtk-font-name", "Inter 10.5",
+                     nullptr);
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css,
                                     "window.quillmere { background-color: #1E1E1E; }\n"
@@ -296,7 +297,8 @@ int MainWindow::popupMenu(const std::vector<MenuItem>& items, float x, float y) 
                      &choice);
     GdkRectangle at{static_cast<int>(x), static_cast<int>(y), 1, 1};
     gtk_menu_attach_to_widget(GTK_MENU(menu), area_, nullptr);
-    gtk_menu_popup_at_rect(GTK_MENU(menu), gdkWindow, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST, nullptr);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gdkWindow, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                           nullptr);
     if (gtk_widget_get_visible(menu)) g_main_loop_run(choice.loop);
     g_main_loop_unref(choice.loop);
     gtk_widget_destroy(menu);
@@ -310,7 +312,8 @@ void MainWindow::ensureDeviceResources() {
             logLine("window: cannot create the preview picture");
             cairo_surface_destroy(previewSurface_);
             previewSurface_ = nullptr;
-        } else if (panel_.ui.hasPreviewFrame && frameCopy_.size() == static_cast<size_t>(kFrameWidth) * kFrameHeight * 4) {
+        } else if (panel_.ui.hasPreviewFrame &&
+                   frameCopy_.size() == static_cast<size_t>(kFrameWidth) * kFrameHeight * 4) {
             unsigned char* pixels = cairo_image_surface_get_data(previewSurface_);
             int stride = cairo_image_surface_get_stride(previewSurface_);
             for (int row = 0; row < kFrameHeight; ++row)
@@ -348,7 +351,8 @@ void MainWindow::logFirstPicture() {
     GdkWindow* gdkWindow = gtk_widget_get_window(window_);
     bool hidden = !gdkWindow || (gdk_window_get_state(gdkWindow) &
                                  (GDK_WINDOW_STATE_WITHDRAWN | GDK_WINDOW_STATE_ICONIFIED)) != 0;
-    logLine("window: first picture drawn (%08X), %s", 0u, hidden ? "window hidden or screen off" : "window visible");
+    logLine("window: first picture drawn (%08X), %s", 0u,
+            hidden ? "window hidden or screen off" : "window visible");
 }
 
 void MainWindow::placeSceneNameField(const PaintResult& result) {
@@ -360,7 +364,8 @@ void MainWindow::placeSceneNameField(const PaintResult& result) {
     if (!(r == sceneNameShown_)) {
         sceneNameShown_ = r;
         gtk_fixed_move(GTK_FIXED(fixed_), sceneNameEdit_, static_cast<int>(r.left), static_cast<int>(r.top));
-        gtk_widget_set_size_request(sceneNameEdit_, static_cast<int>(r.width()), static_cast<int>(r.height()));
+        gtk_widget_set_size_request(sceneNameEdit_, static_cast<int>(r.width()),
+                                    static_cast<int>(r.height()));
     }
     if (!gtk_widget_get_visible(sceneNameEdit_)) gtk_widget_show(sceneNameEdit_);
 }
@@ -371,7 +376,8 @@ void MainWindow::updateCursor() {
     handCursor_ = hand;
     GdkWindow* gdkWindow = gtk_widget_get_window(area_);
     if (!gdkWindow) return;
-    GdkCursor* cursor = hand ? gdk_cursor_new_from_name(gdk_window_get_display(gdkWindow), "pointer") : nullptr;
+    GdkCursor* cursor =
+        hand ? gdk_cursor_new_from_name(gdk_window_get_display(gdkWindow), "pointer") : nullptr;
     gdk_window_set_cursor(gdkWindow, cursor);
     if (cursor) g_object_unref(cursor);
 }
@@ -486,8 +492,9 @@ int runMainWindow(LaunchOptions&) {
 
 void showCameraFailureDialog(const std::string& text) {
     if (!initGtk()) return;
-    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
-                                               "The Quillmere camera could not be started.");
+    GtkWidget* dialog =
+        gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
+                               "The Quillmere camera could not be started.");
     // Without contextual alternates Inter would draw "0x8007" as "0×8007".
     char* markup = g_markup_printf_escaped("<span font_features=\"calt=0\">%s</span>", text.c_str());
     gtk_message_dialog_format_secondary_markup(GTK_MESSAGE_DIALOG(dialog), "%s", markup);
@@ -502,7 +509,8 @@ void showCameraFailureDialog(const std::string& text) {
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
-    while (gtk_events_pending()) gtk_main_iteration();
+    while (gtk_events_pending())
+        gtk_main_iteration();
 }
 
 }  // namespace qm

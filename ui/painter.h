@@ -65,7 +65,8 @@ public:
     virtual void drawPreview(const Rect& rect, bool mirrored) = 0;
     // A cached thumbnail: fitted (aspect kept, centred inside) or covering the rectangle (cropped).
     // False when the cache has no picture for the entry; nothing is drawn then.
-    virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity) = 0;
+    virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover,
+                               float opacity) = 0;
 };
 
 // Draws one icon of the design's icon set (given by its code point) centred in the rectangle.

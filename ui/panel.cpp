@@ -8,7 +8,8 @@ namespace qm {
 namespace {
 
 // Face kinds of the built-in face tiles, by tile index.
-constexpr int kBuiltInFaceKinds[] = {kFaceNone, kFaceMorvel, kFaceOrange, kFaceBanana, kFaceKitten, kFaceGoogly};
+constexpr int kBuiltInFaceKinds[] = {kFaceNone,   kFaceMorvel, kFaceOrange,
+                                     kFaceBanana, kFaceKitten, kFaceGoogly};
 
 bool inList(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
@@ -34,7 +35,8 @@ void toggleBackground(Panel& panel) {
 void removeAllFilters(Panel& panel) {
     FilterState& s = panel.state;
     s.face = kFaceNone;
-    for (std::string& item : s.wear) item.clear();
+    for (std::string& item : s.wear)
+        item.clear();
     s.torso.clear();
     s.bodyless = false;
     s.background = "none";
@@ -77,23 +79,38 @@ void onControlClick(Panel& panel, const HitRegion& region) {
     FilterState& s = panel.state;
     PanelState& ui = panel.ui;
     switch (region.kind) {
-        case kHitFiltersSwitch: s.filters = !s.filters; break;
-        case kHitCameraChip: panel.host.showCameraMenu(); return;
-        case kHitVirtualCameraButton: ui.cardOpen = !ui.cardOpen; break;
-        case kHitTab: s.tab = std::clamp(region.index, 0, kTabCount - 1); break;
-        case kHitResetAll: panel.host.resetAll(); return;
+        case kHitFiltersSwitch:
+            s.filters = !s.filters;
+            break;
+        case kHitCameraChip:
+            panel.host.showCameraMenu();
+            return;
+        case kHitVirtualCameraButton:
+            ui.cardOpen = !ui.cardOpen;
+            break;
+        case kHitTab:
+            s.tab = std::clamp(region.index, 0, kTabCount - 1);
+            break;
+        case kHitResetAll:
+            panel.host.resetAll();
+            return;
         case kHitSceneTile:
-        case kHitSaveScene: panel.host.tabClick(region); return;
+        case kHitSaveScene:
+            panel.host.tabClick(region);
+            return;
         case kHitFaceTile:
             if (panel.host.tabClick(region)) return;
             if (region.index >= 0 && region.index < static_cast<int>(std::size(kBuiltInFaceKinds)))
                 s.face = kBuiltInFaceKinds[region.index];
             break;
-        case kHitFitSlot: ui.fitSlot = region.index; break;
+        case kHitFitSlot:
+            ui.fitSlot = region.index;
+            break;
         case kHitSliderReset:
             if (region.index >= 0 && region.index < static_cast<int>(ui.sliders.size())) {
                 const SliderBinding& slider = ui.sliders[region.index];
-                if (slider.value) *slider.value = slider.reversed ? -slider.defaultValue : slider.defaultValue;
+                if (slider.value)
+                    *slider.value = slider.reversed ? -slider.defaultValue : slider.defaultValue;
             }
             break;
         case kHitTorsoTile:
@@ -102,12 +119,24 @@ void onControlClick(Panel& panel, const HitRegion& region) {
             else if (const std::string* name = entryAt(panel.lists.torsos, region.index, 1))
                 s.torso = *name;
             break;
-        case kHitBodylessSwitch: s.bodyless = !s.bodyless; break;
-        case kHitCaptureRoom: ui.roomCountdown = 3; break;
-        case kHitClearRoom: panel.shared.forgetRoomRequest.exchange(true); break;
-        case kHitForgetRoom: panel.shared.forgetRoom.exchange(true); break;
-        case kHitLookSegment: s.look = std::clamp(region.index, 0, 3); break;
-        case kHitMasculineSegment: s.masculine = region.index == 1; break;
+        case kHitBodylessSwitch:
+            s.bodyless = !s.bodyless;
+            break;
+        case kHitCaptureRoom:
+            ui.roomCountdown = 3;
+            break;
+        case kHitClearRoom:
+            panel.shared.forgetRoomRequest.exchange(true);
+            break;
+        case kHitForgetRoom:
+            panel.shared.forgetRoom.exchange(true);
+            break;
+        case kHitLookSegment:
+            s.look = std::clamp(region.index, 0, 3);
+            break;
+        case kHitMasculineSegment:
+            s.masculine = region.index == 1;
+            break;
         case kHitBackgroundTile:
             if (region.index == 0)
                 s.background = "none";
@@ -116,18 +145,30 @@ void onControlClick(Panel& panel, const HitRegion& region) {
             else if (const std::string* file = entryAt(panel.lists.backgrounds, region.index, 2))
                 s.background = *file;
             break;
-        case kHitBackgroundSwitch: toggleBackground(panel); break;
-        case kHitRemoveAllFilters: removeAllFilters(panel); break;
-        case kHitEyesSegment: s.photoFit.photoEyes = region.index == 0; break;
-        case kHitMouthSegment: s.photoFit.photoMouth = region.index == 0; break;
+        case kHitBackgroundSwitch:
+            toggleBackground(panel);
+            break;
+        case kHitRemoveAllFilters:
+            removeAllFilters(panel);
+            break;
+        case kHitEyesSegment:
+            s.photoFit.photoEyes = region.index == 0;
+            break;
+        case kHitMouthSegment:
+            s.photoFit.photoMouth = region.index == 0;
+            break;
         case kHitVisitorSegment:
             if (region.index == 0)
                 s.visitor.clear();
             else if (const std::string* name = entryAt(panel.lists.visitors, region.index, 1))
                 s.visitor = *name;
             break;
-        case kHitSendVisitor: panel.shared.visitorRestart.exchange(true); break;
-        case kHitGhostSwitch: s.ghost = !s.ghost; break;
+        case kHitSendVisitor:
+            panel.shared.visitorRestart.exchange(true);
+            break;
+        case kHitGhostSwitch:
+            s.ghost = !s.ghost;
+            break;
         default:
             // Wear slot chips, wear tiles, user faces and adding pictures belong to the tab screens.
             if (panel.host.tabClick(region)) return;
@@ -141,7 +182,8 @@ void onLeftButtonDown(Panel& panel, float x, float y) {
     PanelState& ui = panel.ui;
     const HitRegion* hit = hitTest(ui.regions, x, y);
     // With the card open, any click but on its button or the card itself only closes it.
-    if (ui.cardOpen && (!hit || (hit->kind != kHitVirtualCameraButton && hit->kind != kHitVirtualCameraCard))) {
+    if (ui.cardOpen &&
+        (!hit || (hit->kind != kHitVirtualCameraButton && hit->kind != kHitVirtualCameraCard))) {
         ui.cardOpen = false;
         panel.host.repaint();
         return;
@@ -198,7 +240,9 @@ void onRightButtonUp(Panel& panel, float x, float y) {
     }
 }
 
-float maxTabScroll(const PanelState& ui) { return std::max(0.0f, ui.contentHeight - ui.viewportHeight); }
+float maxTabScroll(const PanelState& ui) {
+    return std::max(0.0f, ui.contentHeight - ui.viewportHeight);
+}
 
 void onWheel(Panel& panel, int wheelDelta) {
     int tab = std::clamp(panel.state.tab, 0, kTabCount - 1);

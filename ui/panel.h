@@ -74,7 +74,7 @@ struct PanelState {
     std::vector<HitRegion> regions;
     std::vector<SliderBinding> sliders;
     Rect cameraChipRect;
-    Rect sceneNameRect;        // written by the Scenes tab
+    Rect sceneNameRect;            // written by the Scenes tab
     bool sceneNameWanted = false;  // the Scenes tab drew its name field this paint
 };
 

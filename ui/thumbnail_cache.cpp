@@ -11,8 +11,8 @@ namespace {
 // Tiles are at most about 90 DIPs; twice that keeps them sharp at a display scale of 2.
 constexpr int kThumbnailBound = 256;
 
-constexpr const char* kBuiltInFacePictures[] = {"", "morvel.png", "orange.png", "banana.png", "kitten_face.png",
-                                                "morvel.png"};
+constexpr const char* kBuiltInFacePictures[] = {"",           "morvel.png",      "orange.png",
+                                                "banana.png", "kitten_face.png", "morvel.png"};
 
 std::vector<cairo_surface_t*>& reset(std::vector<cairo_surface_t*>& group) {
     for (cairo_surface_t* surface : group)
@@ -26,7 +26,8 @@ std::vector<cairo_surface_t*>& reset(std::vector<cairo_surface_t*>& group) {
 cairo_surface_t* loadThumbnail(const std::string& path) {
     if (path.empty()) return nullptr;
     GError* error = nullptr;
-    GdkPixbuf* decoded = gdk_pixbuf_new_from_file_at_scale(path.c_str(), kThumbnailBound, kThumbnailBound, TRUE, &error);
+    GdkPixbuf* decoded =
+        gdk_pixbuf_new_from_file_at_scale(path.c_str(), kThumbnailBound, kThumbnailBound, TRUE, &error);
     if (!decoded) {
         if (error) g_error_free(error);
         return nullptr;
@@ -49,10 +50,13 @@ cairo_surface_t* loadThumbnail(const std::string& path) {
     return surface;
 }
 
-ThumbnailCache::~ThumbnailCache() { clear(); }
+ThumbnailCache::~ThumbnailCache() {
+    clear();
+}
 
 void ThumbnailCache::clear() {
-    for (auto& group : groups_) reset(group);
+    for (auto& group : groups_)
+        reset(group);
     cutOutLoaded_.clear();
     built_ = false;
 }
@@ -62,7 +66,8 @@ void ThumbnailCache::rebuild(const SettingsPaths& paths, const SettingsLists& li
     clear();
     const std::string& assets = paths.assetDir;
     auto& faces = groups_[static_cast<int>(ThumbnailGroup::BuiltInFace)];
-    for (const char* file : kBuiltInFacePictures) faces.push_back(*file ? loadThumbnail(assets + file) : nullptr);
+    for (const char* file : kBuiltInFacePictures)
+        faces.push_back(*file ? loadThumbnail(assets + file) : nullptr);
 
     std::string facesFolder = libraryFolder(paths, "faces");
     auto& userFaces = groups_[static_cast<int>(ThumbnailGroup::UserFace)];
@@ -83,10 +88,12 @@ void ThumbnailCache::rebuild(const SettingsPaths& paths, const SettingsLists& li
             backgroundsFolder.empty() ? nullptr : loadThumbnail(backgroundsFolder + file));
 
     for (const std::string& name : lists.torsos)
-        groups_[static_cast<int>(ThumbnailGroup::Torso)].push_back(loadThumbnail(assets + "torso_" + name + "_thumb.png"));
+        groups_[static_cast<int>(ThumbnailGroup::Torso)].push_back(
+            loadThumbnail(assets + "torso_" + name + "_thumb.png"));
 
     for (const std::string& file : wearFiles)
-        groups_[static_cast<int>(ThumbnailGroup::Wear)].push_back(file.empty() ? nullptr : loadThumbnail(assets + file));
+        groups_[static_cast<int>(ThumbnailGroup::Wear)].push_back(
+            file.empty() ? nullptr : loadThumbnail(assets + file));
     built_ = true;
 }
 

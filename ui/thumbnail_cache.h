@@ -23,7 +23,8 @@ public:
 
     // Rebuilds every group. `wearFiles` are the catalogue's picture file names in catalogue order (an
     // empty name stays without a picture).
-    void rebuild(const SettingsPaths& paths, const SettingsLists& lists, const std::vector<std::string>& wearFiles);
+    void rebuild(const SettingsPaths& paths, const SettingsLists& lists,
+                 const std::vector<std::string>& wearFiles);
     void clear();
     bool empty() const { return !built_; }
 

@@ -13,11 +13,14 @@ constexpr uint32_t kTabIcons[kTabCount] = {icon::kEmoji, icon::kRedEye, icon::kC
                                            icon::kViewAll};
 constexpr const char* kSlotLabels[kWearSlots] = {"Hair", "Hat", "Glasses", "Beard"};
 constexpr const char* kCardNote =
-    "Then choose \u201cQuillmere\u201d as the camera in Zoom, Teams, Meet or Chrome. Keep this app open while "
+    "Then choose \u201cQuillmere\u201d as the camera in Zoom, Teams, Meet or Chrome. Keep this app open "
+    "while "
     "you use it.";
 
 // The tab screens plug in here as they are built; until then a tab shows its title.
-void drawCurrentTab(DrawContext& dc, int tab, float& y) { drawTabTitle(dc, y, kTabNames[tab]); }
+void drawCurrentTab(DrawContext& dc, int tab, float& y) {
+    drawTabTitle(dc, y, kTabNames[tab]);
+}
 
 void drawStatusBar(Painter& p, const PanelGeometry& g, const EngineView& engine) {
     bool live = engine.status == kStatusRunning;
@@ -40,8 +43,8 @@ void drawPreview(Painter& p, Panel& panel, const Rect& r, const EngineView& engi
         float width = r.width() - 80;
         float h = p.measureText(text, Font::Preview, width, true).height;
         float top = (r.height() - h) / 2 + r.top;
-        p.drawText(text, {r.left + 40, top, r.left + 40 + width, top + h + 4}, {Font::Preview, Align::Centre, true},
-                   colours::kSecondaryText);
+        p.drawText(text, {r.left + 40, top, r.left + 40 + width, top + h + 4},
+                   {Font::Preview, Align::Centre, true}, colours::kSecondaryText);
     }
     p.popClip();
 }
@@ -79,8 +82,8 @@ void drawFiltersRow(DrawContext& dc, const PanelGeometry& g, float y, const Engi
                    colours::kSecondaryText);
     }
     if (!ui.statusMessage.empty())
-        p.drawText(ui.statusMessage, {16, y + 42, g.edge - 16, y + 82}, {Font::Body, Align::Leading, true, true},
-                   colours::kSecondaryText);
+        p.drawText(ui.statusMessage, {16, y + 42, g.edge - 16, y + 82},
+                   {Font::Body, Align::Leading, true, true}, colours::kSecondaryText);
 }
 
 void drawResetAll(DrawContext& dc, const PanelGeometry& g) {
@@ -88,9 +91,12 @@ void drawResetAll(DrawContext& dc, const PanelGeometry& g) {
     float w = p.measureText("Reset all", Font::Small, 200).width;
     float right = g.width - 15;
     Rect button{right - w - 34, 10, right, 34};
-    p.fillRoundRect(button, 6, isHovered(dc.panel.ui, kHitResetAll, 0) ? colours::kChipHover : colours::kChip);
-    drawIcon(p, icon::kRefresh, {button.left + 6, 10, button.left + 24, 34}, Font::SmallIcon, colours::kPrimaryText);
-    p.drawText("Reset all", {button.left + 26, 10, right, 34}, {Font::Small, Align::Leading}, colours::kPrimaryText);
+    p.fillRoundRect(button, 6,
+                    isHovered(dc.panel.ui, kHitResetAll, 0) ? colours::kChipHover : colours::kChip);
+    drawIcon(p, icon::kRefresh, {button.left + 6, 10, button.left + 24, 34}, Font::SmallIcon,
+             colours::kPrimaryText);
+    p.drawText("Reset all", {button.left + 26, 10, right, 34}, {Font::Small, Align::Leading},
+               colours::kPrimaryText);
     addRegion(dc.panel.ui, button, kHitResetAll, 0);
 }
 
@@ -130,8 +136,8 @@ void drawCard(DrawContext& dc, const PanelGeometry& g, float filtersTop, const E
     p.drawText("Virtual camera", {cx, cy, cx + kContentWidth, cy + 22}, {Font::Heading, Align::Leading},
                colours::kPrimaryText);
     Colour ink = engine.linkUp ? colours::kLiveGreen : colours::kSecondaryText;
-    drawIcon(p, engine.linkUp ? icon::kCheckMark : icon::kCancel, {cx, cy + 30, cx + 20, cy + 52}, Font::SmallIcon,
-             ink);
+    drawIcon(p, engine.linkUp ? icon::kCheckMark : icon::kCancel, {cx, cy + 30, cx + 20, cy + 52},
+             Font::SmallIcon, ink);
     p.drawText(engine.linkUp ? "Sending to \u201cQuillmere\u201d" : "Ready. No app is using it right now.",
                {cx + 26, cy + 30, cx + kContentWidth, cy + 52}, {Font::Body, Align::Leading}, ink);
     drawNote(dc, kCardNote, cx, cy + 62, kContentWidth);
@@ -168,7 +174,9 @@ void clipRegionsBelow(std::vector<HitRegion>& regions, size_t first, float top) 
     }
 }
 
-float filtersRowTop(const Rect& preview) { return preview.bottom + 16; }
+float filtersRowTop(const Rect& preview) {
+    return preview.bottom + 16;
+}
 
 Rect virtualCameraCardRect(const PanelGeometry& g, float filtersTop, float noteHeight) {
     float right = g.edge - 16, bottom = filtersTop - 8;
@@ -177,13 +185,17 @@ Rect virtualCameraCardRect(const PanelGeometry& g, float filtersTop, float noteH
 
 std::string previewMessage(int status, const std::string& sourceLabel) {
     switch (status) {
-        case kStatusTurnedOff: return "Camera off";
-        case kStatusNoCamera: return "No camera found.\nPlug one in, then pick it under the picture.";
+        case kStatusTurnedOff:
+            return "Camera off";
+        case kStatusNoCamera:
+            return "No camera found.\nPlug one in, then pick it under the picture.";
         case kStatusNoFrames:
             return (sourceLabel.empty() ? std::string("The camera") : sourceLabel) +
-                   " is not sending video.\nAnother app may be using it. In that app, choose Quillmere as the "
+                   " is not sending video.\nAnother app may be using it. In that app, choose Quillmere as "
+                   "the "
                    "camera, or close it.";
-        default: return "Starting the camera";
+        default:
+            return "Starting the camera";
     }
 }
 

@@ -26,14 +26,14 @@ TEST(HitTest, LaterRegionsWinAndEdgesAreHalfOpen) {
 }
 
 TEST(HitTest, RegionsScrolledUnderTheHeaderAreClipped) {
-    std::vector<HitRegion> regions = {{0, 0, 100, 40, kHitTab, 0},      // header: left alone
+    std::vector<HitRegion> regions = {{0, 0, 100, 40, kHitTab, 0},         // header: left alone
                                       {0, 80, 100, 140, kHitFaceTile, 0},  // half under the header
                                       {0, 20, 100, 60, kHitFaceTile, 1}};  // wholly under it
     clipRegionsBelow(regions, 1, 97);
     EXPECT_EQ(hitTest(regions, 50, 30)->kind, kHitTab);
-    EXPECT_EQ(hitTest(regions, 50, 90), nullptr);          // the hidden part
-    EXPECT_EQ(hitTest(regions, 50, 100)->index, 0);        // the visible part
-    EXPECT_EQ(regions[2].top, regions[2].bottom);          // empty: never hit
+    EXPECT_EQ(hitTest(regions, 50, 90), nullptr);    // the hidden part
+    EXPECT_EQ(hitTest(regions, 50, 100)->index, 0);  // the visible part
+    EXPECT_EQ(regions[2].top, regions[2].bottom);    // empty: never hit
     EXPECT_EQ(hitTest(regions, 50, 50), nullptr);
 }
 
@@ -266,9 +266,12 @@ TEST(Hover, CardAndMissesCountAsNothing) {
 
 TEST(RightClick, OnlyScenesUserFacesAndUserBackgroundsOpenAMenu) {
     PanelFixture f;
-    f.panel.ui.regions = {{0, 0, 10, 10, kHitBackgroundTile, 1}, {10, 0, 20, 10, kHitBackgroundTile, 2},
-                          {20, 0, 30, 10, kHitUserFaceTile, 0}, {30, 0, 40, 10, kHitFaceTile, 0}};
-    for (float x : {5.0f, 15.0f, 25.0f, 35.0f}) onRightButtonUp(f.panel, x, 5);
+    f.panel.ui.regions = {{0, 0, 10, 10, kHitBackgroundTile, 1},
+                          {10, 0, 20, 10, kHitBackgroundTile, 2},
+                          {20, 0, 30, 10, kHitUserFaceTile, 0},
+                          {30, 0, 40, 10, kHitFaceTile, 0}};
+    for (float x : {5.0f, 15.0f, 25.0f, 35.0f})
+        onRightButtonUp(f.panel, x, 5);
     ASSERT_EQ(f.host.rightClicks.size(), 2u);
     EXPECT_EQ(f.host.rightClicks[0].index, 2);
     EXPECT_EQ(f.host.rightClicks[1].kind, kHitUserFaceTile);

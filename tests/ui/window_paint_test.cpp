@@ -38,7 +38,8 @@ TEST(PreviewRect, NeverBelowTwoHundredDips) {
 TEST(PreviewMessage, FollowsTheStatus) {
     EXPECT_EQ(previewMessage(kStatusNone, ""), "Starting the camera");
     EXPECT_EQ(previewMessage(kStatusTurnedOff, "Cam"), "Camera off");
-    EXPECT_EQ(previewMessage(kStatusNoCamera, ""), "No camera found.\nPlug one in, then pick it under the picture.");
+    EXPECT_EQ(previewMessage(kStatusNoCamera, ""),
+              "No camera found.\nPlug one in, then pick it under the picture.");
     std::string busy = previewMessage(kStatusNoFrames, "");
     EXPECT_EQ(busy.rfind("The camera is not sending video.\nAnother app may be using it.", 0), 0u);
     EXPECT_EQ(previewMessage(kStatusNoFrames, "USB Cam").rfind("USB Cam is not sending video.", 0), 0u);
@@ -95,7 +96,8 @@ TEST(Paint, WearSlotChipsMoveTheScrollAreaDown) {
     p.state.face = kFaceKitten;  // no wear with the kitten: no chips, the area starts at 97
     p.paint();
     EXPECT_FLOAT_EQ(p.panel.ui.viewportHeight, 740 - 97);
-    for (const HitRegion& r : p.panel.ui.regions) EXPECT_NE(r.kind, kHitWearSlotChip);
+    for (const HitRegion& r : p.panel.ui.regions)
+        EXPECT_NE(r.kind, kHitWearSlotChip);
 }
 
 TEST(Paint, ControlsSitInThePanelGeometry) {
@@ -182,10 +184,10 @@ TEST(DrawSlider, ReversedSliderPlacesItsKnobByTheNegatedValue) {
 }
 
 TEST(Icons, EveryDesignIconHasAGlyph) {
-    for (uint32_t code : {icon::kBrightness, icon::kAdd, icon::kCancel, icon::kSetting, icon::kVideo,
-                          icon::kRefresh, icon::kCheckMark, icon::kFullScreen, icon::kEmoji, icon::kContact,
-                          icon::kRotate, icon::kRedEye, icon::kRecent, icon::kViewAll, icon::kSwitch, icon::kSort,
-                          icon::kPhoto, icon::kFrigid})
+    for (uint32_t code :
+         {icon::kBrightness, icon::kAdd, icon::kCancel, icon::kSetting, icon::kVideo, icon::kRefresh,
+          icon::kCheckMark, icon::kFullScreen, icon::kEmoji, icon::kContact, icon::kRotate, icon::kRedEye,
+          icon::kRecent, icon::kViewAll, icon::kSwitch, icon::kSort, icon::kPhoto, icon::kFrigid})
         EXPECT_NE(materialIconFor(code), 0u) << std::hex << code;
     EXPECT_EQ(materialIconFor(0x41), 0u);
     EXPECT_EQ(utf8FromCodePoint(0x25BE), "\u25BE");

@@ -191,8 +191,7 @@ void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
     }
     cairo_scale(cr_, r.width() / fw, r.height() / fh);
     cairo_set_source_surface(cr_, preview_, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_GOOD);
-    cairo_pattern_set_extend(cairo_get_source(cr_), CAIRO_EXTEND_PAD);
+    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_BILINEAR);
     cairo_paint(cr_);
     cairo_restore(cr_);
 }

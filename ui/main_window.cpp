@@ -60,6 +60,12 @@ public:
     void publish() override { publishFilters(settings_.state, settings_.paths, sharedState()); }
     void save() override { saveSettings(settings_.paths, settings_.state); }
     int popupMenu(const std::vector<MenuItem>& items, float x, float y) override;
+    void releaseDeviceResources() override {
+        thumbnails_.clear();
+        if (previewSurface_) cairo_surface_destroy(previewSurface_);
+        previewSurface_ = nullptr;  // refilled from the frame copy by the next paint
+        repaint();
+    }
 
 private:
     static gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer self);
@@ -74,6 +80,7 @@ private:
 
     void paint(cairo_t* cr);
     void ensureDeviceResources();
+    void refreshCutOutThumbnail();
     void placeSceneNameField(const PaintResult& result);
     void updateCursor();
     void logFirstPicture();
@@ -305,6 +312,19 @@ int MainWindow::popupMenu(const std::vector<MenuItem>& items, float x, float y) 
     return choice.command;
 }
 
+void MainWindow::refreshCutOutThumbnail() {
+    // The face photo preparation writes the cut-out a moment after a photo is chosen; the selected
+    // photo's tile switches to it within a second.
+    const FilterState& state = settings_.state;
+    if (state.tab != 0 || thumbnails_.empty() || state.faceId.empty()) return;
+    const std::vector<std::string>& ids = settings_.lists.faceIds;
+    for (int i = 0; i < static_cast<int>(ids.size()); ++i) {
+        if (ids[i] != state.faceId || thumbnails_.cutOutLoaded(i)) continue;
+        std::string cut = libraryFolder(settings_.paths, "faces") + ids[i] + ".cut.png";
+        if (isRegularFile(cut)) thumbnails_.loadCutOut(i, cut);
+    }
+}
+
 void MainWindow::ensureDeviceResources() {
     if (!previewSurface_) {
         previewSurface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kFrameWidth, kFrameHeight);
@@ -441,6 +461,7 @@ gboolean MainWindow::onScroll(GtkWidget*, GdkEventScroll* event, gpointer self) 
 
 gboolean MainWindow::onTimer(gpointer self) {
     auto* w = static_cast<MainWindow*>(self);
+    w->refreshCutOutThumbnail();
     onTimerTick(w->panel_);
     return G_SOURCE_CONTINUE;
 }

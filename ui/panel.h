@@ -37,6 +37,9 @@ public:
     virtual void repaint() {}
     virtual void publish() {}  // publishFilters of the current FilterState
     virtual void save() {}     // saveSettings
+    // Drops the drawing resources (thumbnails, preview picture); the next paint rebuilds them, after a
+    // library changed.
+    virtual void releaseDeviceResources() {}
     virtual void captureMouse() {}
     virtual void releaseMouse() {}
     virtual void showCameraMenu() {}

@@ -188,6 +188,21 @@ def scenario_virtual_camera_card(s):
     check("tab=2" in s.settings(), "the second click does not switch the tab")
 
 
+def scenario_hover(s):
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1.5)
+    edge = 1200 - 321
+    x, y, _, _ = s.geometry(window)
+    wear_tab = (edge + 15 + 59.6 + 4, 44)  # inside the tab, clear of its icon and caption
+    idle = pixel(s.screenshot(window, "hover_none.png"), *wear_tab)
+    s.xdotool("mousemove", "--sync", int(x + wear_tab[0]), int(y + wear_tab[1]))
+    time.sleep(0.5)
+    hovered = pixel(s.screenshot(window, "hover_wear_tab.png"), *wear_tab)
+    check(near(idle, (42, 42, 42), 4), f"an idle tab is {idle}")
+    check(near(hovered, (55, 55, 55), 4), f"a hovered tab is {hovered}")
+
+
 def scenario_second_start(s):
     s.start(FAKE, "--no-camera")
     window = s.wait_window()

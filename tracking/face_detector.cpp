@@ -24,7 +24,7 @@ void fillDetectorInput(const SourcePicture& picture, const Letterbox& box, float
 }
 
 bool decodeBestFace(const float* boxes, const float* logits, const DetectorAnchors& anchors,
-                    const Letterbox& box, FaceRegion& region) {
+                    const Letterbox& box, DetectedFace& face) {
     int best = -1;
     float bestScore = 0.5f;
     for (int i = 0; i < kDetectorAnchorCount; ++i) {
@@ -49,7 +49,10 @@ bool decodeBestFace(const float* boxes, const float* logits, const DetectorAncho
     if (!std::isfinite(found.centreX) || !std::isfinite(found.centreY) || !std::isfinite(found.size) ||
         !std::isfinite(found.angle) || !(found.size > 0))
         return false;
-    region = found;
+    face.region = found;
+    face.eyes[0] = letterboxToSource(box, {anchor.x + row[4], anchor.y + row[5]});
+    face.eyes[1] = letterboxToSource(box, {anchor.x + row[6], anchor.y + row[7]});
+    face.score = bestScore;
     return true;
 }
 
@@ -66,7 +69,10 @@ bool detectFace(FaceTracker& tracker, const SourcePicture& picture, FaceRegion& 
     runModel(tracker.detectorSession.get(), "face_detector.onnx",
              {"image", tracker.detectorInput.data(), tracker.detectorInput.size(), shape, 4}, outputNames,
              expected, 2, outputs);
-    return decodeBestFace(outputs.data[0], outputs.data[1], tracker.detectorAnchors, box, region);
+    if (!decodeBestFace(outputs.data[0], outputs.data[1], tracker.detectorAnchors, box, tracker.detection))
+        return false;
+    region = tracker.detection.region;
+    return true;
 }
 
 }  // namespace qm

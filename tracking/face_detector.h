@@ -14,8 +14,9 @@
 
 namespace qm {
 
-// Counts the run in tracker.detectorRuns, then looks for the best-scoring face. True: *region holds it.
-// False (no face, or an empty picture): *region is unchanged. Throws ModelError when the runtime fails.
+// Counts the run in tracker.detectorRuns, then looks for the best-scoring face. True: region holds it
+// (and tracker.detection the details). False (no face, or an empty picture): region is unchanged.
+// Throws ModelError when the runtime fails.
 bool detectFace(FaceTracker& tracker, const SourcePicture& picture, FaceRegion& region);
 
 // The letterboxed detector input: 3 planes of 128×128, values v / 127.5 - 1.
@@ -24,8 +25,8 @@ void fillDetectorInput(const SourcePicture& picture, const Letterbox& box, float
 // Picks the face from the outputs: the first row with the greatest logistic score strictly above 0.5
 // (no suppression; one face). Decodes it into source pixels: the box centre, 1.5 × the longer box side,
 // and the angle from eye keypoint 0 to eye keypoint 1. A row whose box does not decode to finite
-// numbers with a positive size is no face. Returns false and leaves *region when nothing qualifies.
+// numbers with a positive size is no face. Returns false and leaves face as it was when nothing qualifies.
 bool decodeBestFace(const float* boxes, const float* logits, const DetectorAnchors& anchors,
-                    const Letterbox& box, FaceRegion& region);
+                    const Letterbox& box, DetectedFace& face);
 
 }  // namespace qm

@@ -30,6 +30,14 @@ constexpr int kPersonMaskValues = kPersonMaskWidth * kPersonMaskHeight;
 // engine thread from segmentPerson.
 using PersonMaskUpload = std::function<bool(const uint8_t* pixels)>;
 
+// The detector's chosen face in source pixels: the region for the mesh, the two eye keypoints its angle
+// comes from, and the score.
+struct DetectedFace {
+    FaceRegion region;
+    Point2 eyes[2];
+    float score = 0;
+};
+
 struct FaceTracker {
     FaceTracker();
     FaceTracker(const FaceTracker&) = delete;
@@ -42,6 +50,7 @@ struct FaceTracker {
 
     int detectorRuns = 0;
     DetectorAnchors detectorAnchors{};
+    DetectedFace detection;  // the detector's last face, for tools and tests
 
     std::vector<float> detectorInput;    // 3 planes of 128×128 (R, G, B)
     std::vector<float> meshInput;        // 3 planes of 256×256

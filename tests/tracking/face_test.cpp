@@ -18,8 +18,12 @@ struct DetectorOutputs {
     std::vector<float> boxes = std::vector<float>(896 * 16, 0.0f);
     std::vector<float> logits = std::vector<float>(896, -10.0f);
     DetectorAnchors anchors = buildDetectorAnchors();
+    DetectedFace face;
     bool decode(const Letterbox& box, FaceRegion& region) {
-        return decodeBestFace(boxes.data(), logits.data(), anchors, box, region);
+        face.region = region;
+        const bool found = decodeBestFace(boxes.data(), logits.data(), anchors, box, face);
+        region = face.region;
+        return found;
     }
 };
 
@@ -70,6 +74,9 @@ TEST(DetectorChoice, DecodesIntoSourcePixels) {
     EXPECT_FLOAT_EQ(region.centreY, (ay + 30 - 28) * 10);
     EXPECT_FLOAT_EQ(region.size, 30 * 10 * 1.5f);
     EXPECT_NEAR(region.angle, -M_PI / 4, 1e-6);
+    EXPECT_FLOAT_EQ(out.face.eyes[1].x, (ax + 10) * 10);
+    EXPECT_FLOAT_EQ(out.face.eyes[1].y, (ay - 10 - 28) * 10);
+    EXPECT_NEAR(out.face.score, logistic(2), 1e-6);
 
     // A chosen row that decodes to nothing usable is no face.
     r[2] = NAN;

@@ -210,6 +210,9 @@ int main(int argc, char** argv) {
             std::printf("face: none\n");
         } else {
             printRegion("detector region", detected);
+            const DetectedFace& d = tracker->detection;
+            std::printf("detector score %.3f, eye keypoints (%.1f, %.1f) and (%.1f, %.1f)\n", d.score,
+                        d.eyes[0].x, d.eyes[0].y, d.eyes[1].x, d.eyes[1].y);
             // As the engine does over two frames: the mesh on the detector's region, then on the region
             // its landmarks give.
             const float first = trackFace(*tracker, source, detected);

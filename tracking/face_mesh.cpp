@@ -45,9 +45,10 @@ float trackFace(FaceTracker& tracker, const SourcePicture& picture, const FaceRe
              {"image", tracker.meshInput.data(), tracker.meshInput.size(), shape, 4}, outputNames, expected,
              2, outputs);
     landmarksFromMesh(outputs.data[0], region, tracker.landmarks);
-    const float confidence = logistic(outputs.data[1][0]);
     // A NaN logit is no face: report 0 so the caller's "below 0.5" test drops the track.
-    return std::isnan(confidence) ? 0.0f : confidence;
+    const float confidence = std::isnan(outputs.data[1][0]) ? 0.0f : logistic(outputs.data[1][0]);
+    tracker.landmarks.tracking = confidence >= 0.5f;
+    return confidence;
 }
 
 FaceRegion regionFromLandmarks(const LandmarkSet& set) {

@@ -13,8 +13,9 @@
 
 namespace qm {
 
-// Overwrites tracker.landmarks (points, depths, and its region = the one given) whatever the result and
-// returns the face confidence 0..1. Throws ModelError when the runtime fails.
+// Overwrites tracker.landmarks (points, depths, its region = the one given, and tracking = confidence
+// >= 0.5) whatever the result and returns the face confidence 0..1. Throws ModelError when the runtime
+// fails.
 float trackFace(FaceTracker& tracker, const SourcePicture& picture, const FaceRegion& region);
 
 // The next frame's region from the landmarks: angle from outer eye corner 33 to 263; centre of the

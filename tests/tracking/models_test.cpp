@@ -312,6 +312,33 @@ TEST_F(ModelSetUp, MissingOrBrokenFaceModelsThrowTheRuntimeMessage) {
     EXPECT_THROW(detectFace(tracker, packedPicture(pixels.data(), 64, 64), region), ModelError);
 }
 
+TEST_F(ModelSetUp, AModelThatBreaksItsContractIsAModelError) {
+    // Files that load but are the wrong models: each inference fails with the runtime's message, and
+    // whatever the run made is released (the sanitizer run would see a leak).
+    REQUIRE_MODELS();
+    ASSERT_EQ(symlink((executableDir() + "face_mesh.onnx").c_str(), (folder + "face_detector.onnx").c_str()),
+              0);
+    ASSERT_EQ(symlink((executableDir() + "person_mask.onnx").c_str(), (folder + "face_mesh.onnx").c_str()),
+              0);
+    ASSERT_EQ(
+        symlink((executableDir() + "face_detector.onnx").c_str(), (folder + "person_mask.onnx").c_str()), 0);
+    FaceTracker tracker;
+    loadModels(tracker, {true, 1, folder});
+    const PictureBuffer astronaut = dataPicture("astronaut.png");
+    FaceRegion region{256, 256, 200, 0};
+    auto expectModelError = [](auto call, const char* what) {
+        try {
+            call();
+            ADD_FAILURE() << what << ": no exception";
+        } catch (const ModelError& error) {
+            EXPECT_GT(std::string(error.what()).size(), 10u) << what;
+        }
+    };
+    expectModelError([&] { detectFace(tracker, astronaut.view(), region); }, "detector");
+    expectModelError([&] { trackFace(tracker, astronaut.view(), region); }, "mesh");
+    expectModelError([&] { segmentPerson(tracker, astronaut.view()); }, "person mask");
+}
+
 TEST_F(ModelSetUp, WithoutThePersonMaskTrackingStillRuns) {
     REQUIRE_MODELS();
     link("face_detector.onnx");

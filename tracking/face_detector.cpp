@@ -16,9 +16,9 @@ void fillDetectorInput(const SourcePicture& picture, const Letterbox& box, float
             const Point2 at = letterboxSamplePoint(box, x, y);
             const Rgb rgb = sampleBilinear(picture, at.x, at.y);
             const int i = y * kDetectorSide + x;
-            input[i] = rgb.r / 127.5f - 1;
-            input[kPlane + i] = rgb.g / 127.5f - 1;
-            input[2 * kPlane + i] = rgb.b / 127.5f - 1;
+            input[i] = rgb.r * kHalfByteScale - 1;
+            input[kPlane + i] = rgb.g * kHalfByteScale - 1;
+            input[2 * kPlane + i] = rgb.b * kHalfByteScale - 1;
         }
     }
 }

@@ -17,9 +17,9 @@ void fillMeshInput(const SourcePicture& picture, const FaceRegion& region, float
         for (int x = 0; x < kMeshSide; ++x) {
             const float u = (static_cast<float>(x) + 0.5f - crop.half) * crop.scale;
             const Rgb rgb = sampleBilinear(picture, u * crop.cosAngle + rowX, u * crop.sinAngle + rowY);
-            r[x] = rgb.r / 255;
-            r[kPlane + x] = rgb.g / 255;
-            r[2 * kPlane + x] = rgb.b / 255;
+            r[x] = rgb.r * kByteScale;
+            r[kPlane + x] = rgb.g * kByteScale;
+            r[2 * kPlane + x] = rgb.b * kByteScale;
         }
     }
 }

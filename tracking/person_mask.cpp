@@ -13,9 +13,9 @@ void fillPersonMaskInput(const SourcePicture& picture, float* input) {
         float* out = input + y * kPersonMaskWidth * 3;
         for (int x = 0; x < kPersonMaskWidth; ++x) {
             const Rgb rgb = sampleBilinear(picture, stepX * (static_cast<float>(x) + 0.5f) - 0.5f, sy);
-            out[x * 3] = rgb.r / 255;
-            out[x * 3 + 1] = rgb.g / 255;
-            out[x * 3 + 2] = rgb.b / 255;
+            out[x * 3] = rgb.r * kByteScale;
+            out[x * 3 + 1] = rgb.g * kByteScale;
+            out[x * 3 + 2] = rgb.b * kByteScale;
         }
     }
 }

@@ -23,6 +23,8 @@ namespace {
 
 using namespace qm;
 
+constexpr int kMaxFrames = 8;
+
 void printRegion(const char* label, const FaceRegion& r) {
     std::printf("%s: centre (%.1f, %.1f) size %.1f angle %.1f deg\n", label, r.centreX, r.centreY, r.size,
                 r.angle * 180 / M_PI);
@@ -213,15 +215,27 @@ int main(int argc, char** argv) {
             const DetectedFace& d = tracker->detection;
             std::printf("detector score %.3f, eye keypoints (%.1f, %.1f) and (%.1f, %.1f)\n", d.score,
                         d.eyes[0].x, d.eyes[0].y, d.eyes[1].x, d.eyes[1].y);
-            // As the engine does over two frames: the mesh on the detector's region, then on the region
-            // its landmarks give.
-            const float first = trackFace(*tracker, source, detected);
-            std::printf("mesh confidence on the detector region: %.3f\n", first);
+            // As the engine does frame after frame on a still face: the mesh on the detector's region,
+            // then on the region each set of landmarks gives, until the region settles (a face lying on
+            // its side takes a few frames to turn upright).
+            float confidence = trackFace(*tracker, source, detected);
+            std::printf("mesh confidence on the detector region: %.3f\n", confidence);
+            FaceRegion used = detected;
             next = regionFromLandmarks(tracker->landmarks);
-            const float second = trackFace(*tracker, source, next);
-            printRegion("landmark region", next);
-            std::printf("mesh confidence on the landmark region: %.3f%s\n", second,
-                        second < 0.5f ? " (below 0.5: the engine would drop the face)" : "");
+            for (int frame = 2; frame <= kMaxFrames && confidence >= 0.5f; ++frame) {
+                const bool settled =
+                    std::hypot(next.centreX - used.centreX, next.centreY - used.centreY) < 1 &&
+                    std::fabs(next.angle - used.angle) < 0.02f;
+                if (settled && frame > 2) break;
+                used = next;
+                confidence = trackFace(*tracker, source, used);
+                next = regionFromLandmarks(tracker->landmarks);
+                std::printf("frame %d: region angle %.1f deg, mesh confidence %.3f\n", frame,
+                            used.angle * 180 / M_PI, confidence);
+            }
+            printRegion("next region, from the landmarks", next);
+            std::printf("mesh confidence on the landmark region: %.3f%s\n", confidence,
+                        confidence < 0.5f ? " (below 0.5: the engine would drop the face)" : "");
             geometry = computeGeometry(tracker->landmarks);
             printGeometry(geometry);
         }

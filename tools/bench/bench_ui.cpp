@@ -34,6 +34,12 @@ void paintWindow(benchmark::State& run) {
     qm::EngineView engine{qm::kStatusRunning, "sample.mp4", 11.5f, false};
 
     cairo_surface_t* preview = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1280, 720);
+    {  // an opaque frame
+        unsigned char* d = cairo_image_surface_get_data(preview);
+        for (int i = 0; i < 1280 * 720 * 4; ++i)
+            d[i] = (i % 4 == 3) ? 255 : static_cast<unsigned char>(i * 7);
+        cairo_surface_mark_dirty(preview);
+    }
     cairo_surface_t* target = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1200 * scale, 740 * scale);
     qm::FontSet fonts;
     for (auto _ : run) {

@@ -60,6 +60,12 @@ class Session:
                         GDK_BACKEND="x11", NO_AT_BRIDGE="1", QM_FAKE_ENGINE_STATUS=self.status_file)
         self.scale = scale
         self.processes = []
+        # The server names its display before every client can connect: wait until one can.
+        deadline = time.time() + 10
+        while self.xdotool("getdisplaygeometry") == "":
+            if time.time() > deadline:
+                raise Failure(f"the X server :{display} does not answer")
+            time.sleep(0.1)
 
     def start(self, program, *args):
         process = subprocess.Popen([program, *args], env=self.env, stdout=subprocess.PIPE,

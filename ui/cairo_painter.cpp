@@ -52,7 +52,7 @@ CairoPainter::CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* p
     // Inter's contextual alternates would draw "0x8007" as "0×8007": texts read as typed.
     pango_attr_list_insert(plainAttributes_, pango_attr_font_features_new("calt 0"));
     pango_attr_list_insert(tightAttributes_, pango_attr_font_features_new("calt 0"));
-    // Inter runs wider than the design's face; the tab captions are tightened to fit their buttons.
+    // Inter runs wider than Segoe UI; the tab captions are tightened to fit their buttons.
     pango_attr_list_insert(tightAttributes_, pango_attr_letter_spacing_new(-PANGO_SCALE * 2 / 5));
 }
 

@@ -6,11 +6,11 @@ namespace qm {
 namespace {
 
 struct IconPair {
-    uint32_t design;
+    uint32_t fluent;
     uint32_t material;
 };
 
-// Design glyph → Material glyph of the same meaning.
+// Fluent glyph → Material glyph of the same meaning.
 constexpr IconPair kIcons[] = {
     {icon::kBrightness, 0xE3AB},  // brightness_6
     {icon::kAdd, 0xE145},         // add
@@ -34,9 +34,9 @@ constexpr IconPair kIcons[] = {
 
 }  // namespace
 
-uint32_t materialIconFor(uint32_t designCodePoint) {
+uint32_t materialIconFor(uint32_t fluentCodePoint) {
     for (const IconPair& pair : kIcons)
-        if (pair.design == designCodePoint) return pair.material;
+        if (pair.fluent == fluentCodePoint) return pair.material;
     return 0;
 }
 

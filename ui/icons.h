@@ -1,6 +1,6 @@
-// The window's icons. The design names each icon by its code point in the Fluent icon set; this
-// platform draws them with the Material Icons font from Debian, through the one table below, so that
-// each glyph means the same thing as the design's.
+// The window's icons. Each is named by its code point in the Fluent icon set (what the Windows build
+// draws); this platform draws them with the Material Icons font from Debian, through the one table in
+// icons.cpp, each with a glyph of the same meaning.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +29,8 @@ constexpr uint32_t kPhoto = 0xE91B;
 constexpr uint32_t kFrigid = 0xE9CA;
 }  // namespace icon
 
-// The Material Icons code point for a design code point; 0 when the table has none.
-uint32_t materialIconFor(uint32_t designCodePoint);
+// The Material Icons code point for a Fluent code point; 0 when the table has none.
+uint32_t materialIconFor(uint32_t fluentCodePoint);
 
 // UTF-8 text of one code point.
 std::string utf8FromCodePoint(uint32_t codePoint);

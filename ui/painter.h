@@ -69,7 +69,7 @@ public:
                                float opacity) = 0;
 };
 
-// Draws one icon of the design's icon set (given by its code point) centred in the rectangle.
+// Draws one icon (given by its Fluent code point, icons.h) centred in the rectangle.
 void drawIcon(Painter& painter, uint32_t codePoint, const Rect& rect, Font font, Colour colour);
 
 }  // namespace qm

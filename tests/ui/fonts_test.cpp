@@ -1,5 +1,5 @@
 // The window's faces come from the Debian font packages: the UI face resolves to Inter and every icon
-// of the design has a real glyph in Material Icons (no fallback box).
+// the window uses has a real glyph in Material Icons (no fallback box).
 #include <gtest/gtest.h>
 #include <pango/pangocairo.h>
 
@@ -39,7 +39,7 @@ TEST(Fonts, UiAndIconFacesResolveToTheirPackages) {
     EXPECT_EQ(l.resolvedFamily(fonts.fonts[static_cast<int>(Font::Icon)]), kIconFontFamily);
 }
 
-TEST(Fonts, EveryDesignIconHasAGlyph) {
+TEST(Fonts, EveryFluentIconHasAGlyph) {
     FontSet fonts;
     Layout l;
     pango_layout_set_font_description(l.layout, fonts.fonts[static_cast<int>(Font::Icon)]);

@@ -124,6 +124,16 @@ float drawNote(DrawContext& dc, std::string_view text, float x, float y, float w
     return h;
 }
 
+void drawTileFill(DrawContext& dc, const Rect& square, float radius, int kind, int index) {
+    dc.painter.fillRoundRect(square, radius,
+                             isHovered(dc.panel.ui, kind, index) ? colours::kTileHover : colours::kStatusBar);
+}
+
+void drawSelectionRing(DrawContext& dc, const Rect& s, float radius) {
+    dc.painter.strokeRoundRect({s.left + 1.5f, s.top + 1.5f, s.right - 1.5f, s.bottom - 1.5f}, radius, 3,
+                               colours::kAccent);
+}
+
 void drawTabTitle(DrawContext& dc, float& y, std::string_view title) {
     dc.painter.drawText(title, {dc.contentLeft, y, dc.contentLeft + kContentWidth, y + 30},
                         {Font::Title, Align::Leading}, colours::kPrimaryText);

@@ -49,6 +49,10 @@ void drawToggleRow(DrawContext& dc, float& y, std::string_view label, bool on, i
 void drawSeparator(DrawContext& dc, float& y);
 // A wrapped note; returns its height.
 float drawNote(DrawContext& dc, std::string_view text, float x, float y, float width);
+// The tile scheme shared by the tabs' grids: the rounded fill (hover aware), and the accent ring of a
+// selected tile along the square inset by 1.5 with stroke 3.
+void drawTileFill(DrawContext& dc, const Rect& square, float radius, int kind, int index);
+void drawSelectionRing(DrawContext& dc, const Rect& square, float radius);
 // The tab's title (44 DIPs).
 void drawTabTitle(DrawContext& dc, float& y, std::string_view title);
 

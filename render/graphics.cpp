@@ -231,6 +231,9 @@ HResult initialiseGraphics(Graphics& g, const GraphicsOptions& options) {
     g.kittenHeight = cairo_image_surface_get_height(g.kitten.bitmap.get());
     g.kittenBrush = bitmapBrush(g.kitten.bitmap.get());
     QM_CHECK(checkPattern(g.kittenBrush.get()));
+    g.kittenMouth = makeLinearBrush(
+        0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
+    QM_CHECK(checkPattern(g.kittenMouth.get()));
     return kOk;
 }
 

@@ -84,8 +84,9 @@ struct Graphics {
     PatternPtr softEllipse55, softEllipse72, softEllipse80;  // faces, head cut-out
     PatternPtr photoSoftEllipse45, photoSoftEllipse55, photoSoftEllipse70, photoSoftEllipse80;  // photo face
 
-    PatternPtr edgeVignette72, edgeVignette50, whiteGlow, verticalFadeIn;                    // wear
-    PatternPtr eyeball, eyeShadow, morvelSkin;                                               // googly eyes
+    PatternPtr edgeVignette72, edgeVignette50, whiteGlow, verticalFadeIn;  // wear
+    PatternPtr eyeball, eyeShadow, morvelSkin;                             // googly eyes
+    PatternPtr kittenMouth;  // the kitten's open mouth, dark at the top (linear (0, 0) → (0, 1))
     PatternPtr mouthCavity, lips, mouthRimShade, teeth, darkDot, whiteFadeIn, blackFadeOut;  // photo face
 
     FacePicture faces[kFacePictureCount];

@@ -17,6 +17,18 @@ cairo_matrix_t coverMatrix(int width, int height) {
     return m;
 }
 
+// A face whose measures aren't all finite numbers is treated as no face: nothing sane can be drawn from it.
+bool finiteFace(const FaceGeometry& f) {
+    const float values[] = {f.leftEye.x,    f.leftEye.y,    f.rightEye.x,  f.rightEye.y,    f.leftBrow.x,
+                            f.leftBrow.y,   f.rightBrow.x,  f.rightBrow.y, f.mouthCentre.x, f.mouthCentre.y,
+                            f.faceCentre.x, f.faceCentre.y, f.eyeWidth,    f.mouthWidth,    f.mouthHeight,
+                            f.mouthOpen,    f.faceWidth,    f.roll,        f.eyeOpen,       f.gazeX,
+                            f.gazeY,        f.browRaise};
+    for (float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
 void resetBrush(cairo_pattern_t* pattern) {
     cairo_matrix_t identity;
     cairo_matrix_init_identity(&identity);
@@ -25,8 +37,10 @@ void resetBrush(cairo_pattern_t* pattern) {
 
 }  // namespace
 
-HResult Composer::composeFrame(const ComposeInput& input, const ComposeFilters& filters) {
+HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& filters) {
     cairo_t* cr = g_.cr.get();
+    ComposeInput input = in;
+    if (input.face && !finiteFace(*input.face)) input.face = nullptr;
     const int w = g_.sourceWidth, h = g_.sourceHeight;
 
     // 1. The source frame into the source bitmap.

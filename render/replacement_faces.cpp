@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "render/face_anchors.h"
 
@@ -32,6 +33,17 @@ cairo_matrix_t then(const cairo_matrix_t& first, const cairo_matrix_t& second) {
 }
 void mapPoint(const cairo_matrix_t& m, double* x, double* y) {
     cairo_matrix_transform_point(&m, x, y);
+}
+
+// Cairo keeps the first error of a context for good, and a matrix that can't be inverted is one: every
+// drawing transform is checked first and a degenerate piece is skipped for the frame.
+// Bounds keep Cairo's fixed-point arithmetic in range: nothing sensible is drawn beyond them anyway.
+bool usable(const cairo_matrix_t& m) {
+    constexpr double kMaxScale = 1e4, kMaxOffset = 1e6, kMinDeterminant = 1e-10;
+    for (double v : {m.xx, m.yx, m.xy, m.yy})
+        if (!(std::fabs(v) <= kMaxScale)) return false;
+    if (!(std::fabs(m.x0) <= kMaxOffset && std::fabs(m.y0) <= kMaxOffset)) return false;
+    return std::fabs(m.xx * m.yy - m.xy * m.yx) >= kMinDeterminant;
 }
 
 float smoothstep(float t) {
@@ -65,6 +77,7 @@ void drawGooglyEye(Graphics& g, const GooglyState& state, int eye, float r, floa
                    double eyeY, const cairo_matrix_t& placement, float closed) {
     cairo_t* cr = g.cr.get();
     const cairo_matrix_t eyeFrame = then(then(rotation(angle), translation(eyeX, eyeY)), placement);
+    if (!(r > 0.5f) || !usable(eyeFrame)) return;
     cairo_save(cr);
     cairo_set_matrix(cr, &eyeFrame);
 
@@ -162,6 +175,7 @@ void pasteFeature(Graphics& g, const FaceGeometry& face, float sx, float sy, flo
                   float qy, float angle, float k, const cairo_matrix_t& pictureTransform,
                   const cairo_matrix_t& placement) {
     cairo_t* cr = g.cr.get();
+    if (!(rx >= 0.5f && ry >= 0.5f && rx <= 1e4f && ry <= 1e4f && k > 0)) return;  // nothing sane to paste
     // The camera's pixels, moved so the feature's point is the origin and turned upright.
     setBrushTransform(g.sourceBrush.get(), then(translation(-sx, -sy), rotation(-face.roll)));
     double tx = qx, ty = qy;
@@ -196,6 +210,7 @@ FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, co
 
     // Shadow a little below, then the picture.
     const cairo_matrix_t drawing = then(T, placement);
+    if (!(width > 0) || !usable(drawing)) return where;
     cairo_save(cr);
     cairo_set_matrix(cr, &drawing);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
@@ -255,6 +270,7 @@ void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d
         then(then(translation(-(leftX + rightX) / 2, -(leftY + rightY) / 2), scaling(s, s)), rotation(angle)),
         translation(ox, oy));
     const cairo_matrix_t drawing = then(T, placement);
+    if (!(d > 0) || !usable(drawing)) return;
     cairo_save(cr);
     cairo_set_matrix(cr, &drawing);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);

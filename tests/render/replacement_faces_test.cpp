@@ -278,5 +278,41 @@ TEST_F(FacePainterTest, ComposerDrawsEachFaceKindAndFlagsALostFace) {
     EXPECT_FALSE(composer.googly().reset);
 }
 
+TEST_F(FacePainterTest, DegenerateFacesSkipDrawingButNeverBreakTheCanvas) {
+    Composer composer(*graphics);
+    ComposeInput input;
+    input.sourcePixels = source.data();
+    input.sourceStride = 1280 * 4;
+    const FaceGeometry good = face;
+    FaceGeometry zero;
+    FaceGeometry notANumber = good;
+    notANumber.roll = std::nanf("");
+    FaceGeometry infinite = good;
+    infinite.faceWidth = INFINITY;
+    FaceGeometry huge = good;
+    huge.faceWidth = 1e30f;
+    huge.eyeWidth = 1e30f;
+    huge.mouthWidth = 1e30f;
+    huge.mouthOpen = 1e30f;
+    FaceGeometry hugeFeatures = good;
+    hugeFeatures.eyeWidth = 1e30f;
+    hugeFeatures.mouthWidth = 1e30f;
+    hugeFeatures.mouthHeight = 1e30f;
+    FaceGeometry negative = good;
+    negative.faceWidth = -100;
+    negative.eyeWidth = -5;
+    negative.mouthWidth = -3;
+    for (int kind = kFaceMorvel; kind <= kFaceGoogly; ++kind) {
+        ComposeFilters filters;
+        filters.faceKind = kind;
+        for (const FaceGeometry* f : std::initializer_list<const FaceGeometry*>{
+                 &zero, &notANumber, &infinite, &huge, &hugeFeatures, &negative, &good}) {
+            input.face = f;
+            input.timeMs += 33;
+            EXPECT_EQ(composer.composeFrame(input, filters), kOk) << kind;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qm

@@ -26,6 +26,11 @@ using ContextPtr = std::unique_ptr<cairo_t, CairoContextRelease>;
 // Cairo's status codes as our 32-bit status (facility 0x8CA1); statusMessage() names them.
 HResult hresultFromCairo(cairo_status_t status);
 
+// An ARGB32 surface whose rows are a little longer than its width, so that rows never lie a multiple of
+// 4 KiB apart (pictures 1024 pixels wide would: neighbouring rows then fight over the same cache sets when
+// a rotated picture is sampled). Its pixels start clear.
+SurfacePtr makePaddedSurface(int width, int height);
+
 // Status of a surface or pattern just made (creation never returns null in Cairo: errors live in the object).
 inline HResult checkSurface(cairo_surface_t* surface) {
     return hresultFromCairo(cairo_surface_status(surface));

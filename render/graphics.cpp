@@ -231,6 +231,18 @@ HResult initialiseGraphics(Graphics& g, const GraphicsOptions& options) {
     g.kittenHeight = cairo_image_surface_get_height(g.kitten.bitmap.get());
     g.kittenBrush = bitmapBrush(g.kitten.bitmap.get());
     QM_CHECK(checkPattern(g.kittenBrush.get()));
+    for (int level = 0; level < 3; ++level) {
+        SurfacePtr copy =
+            makePaddedSurface(std::max(1, g.kittenWidth >> level), std::max(1, g.kittenHeight >> level));
+        QM_CHECK(checkSurface(copy.get()));
+        ContextPtr c(cairo_create(copy.get()));
+        cairo_scale(c.get(), 1.0 / (1 << level), 1.0 / (1 << level));
+        cairo_set_source_surface(c.get(), g.kitten.bitmap.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
+        cairo_paint(c.get());
+        QM_CHECK(hresultFromCairo(cairo_status(c.get())));
+        g.kittenCopies[level] = std::move(copy);
+    }
     g.kittenMouth = makeLinearBrush(
         0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
     QM_CHECK(checkPattern(g.kittenMouth.get()));

@@ -96,6 +96,7 @@ struct Graphics {
     int kittenWidth = 0;
     int kittenHeight = 0;
     PatternPtr kittenBrush;
+    SurfacePtr kittenCopies[3];  // full, half and quarter size: the one nearest the drawn size is drawn
 };
 
 // Builds everything above in its fixed order; the first failure is reported and returned. A missing face

@@ -154,6 +154,25 @@ HResult loadFacePicture(const std::string& path, const FaceAnchors& anchors, con
     cairo_surface_mark_dirty(shadow.get());
     face->shadow = std::move(shadow);
     face->shadowMargin = margin;
+    const int fullWidth = width + 2 * margin, fullHeight = height + 2 * margin;
+    for (int level = 0; level < 3; ++level) {
+        const double scale = 1.0 / (1 << level);
+        SurfacePtr layer = makePaddedSurface(std::max(1, static_cast<int>(fullWidth * scale)),
+                                             std::max(1, static_cast<int>(fullHeight * scale)));
+        if (HResult hr = checkSurface(layer.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
+        cairo_t* cr = cairo_create(layer.get());
+        cairo_scale(cr, scale, scale);
+        cairo_set_source_surface(cr, face->shadow.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        cairo_paint(cr);
+        cairo_set_source_surface(cr, picture.bitmap.get(), margin, margin - 0.02 * face->width);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        cairo_paint(cr);
+        const HResult hr = hresultFromCairo(cairo_status(cr));
+        cairo_destroy(cr);
+        if (hr != kOk) return reportFailure("Engine", __LINE__, hr);
+        face->withShadow[level] = std::move(layer);
+    }
     face->bitmap = std::move(picture.bitmap);
     return kOk;
 }

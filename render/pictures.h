@@ -29,6 +29,10 @@ struct FacePicture {
     SurfacePtr bitmap;
     SurfacePtr shadow;  // the shadow picture, larger than bitmap by shadowMargin on every side
     int shadowMargin = 0;
+    // The shadow with the picture over it, made once, at full, half and quarter size: a frame draws the
+    // one nearest its drawn size in a single pass. Level i's pixel (0, 0) is picture point
+    // (-shadowMargin, -shadowMargin + 0.02 × width) and one of its pixels spans 2^i picture pixels.
+    SurfacePtr withShadow[3];
     float width = 0;
     float height = 0;
     FaceAnchors anchors{};

@@ -7,6 +7,18 @@
 // after it has uploaded nothing itself: composeFrame copies the source frame and the person mask in. The
 // composer keeps the face smoothing state between frames. The room flags are atomics shared with the
 // window; everything else is engine-private. Afterwards the engine reads the canvas with readCanvas.
+//
+// The engine's side, in short:
+//   Graphics graphics;                       // at start, on the engine thread
+//   if (initialiseGraphics(graphics, {software, processorName}) != kOk) → "engine: graphics failed, stopping"
+//   Composer composer(graphics);
+//   createSourceBitmap(graphics, w, h);      // whenever the source size changes
+//   per frame: composer.composeFrame({frame, stride, face or null, landmarks, mask or null, clockMs(),
+//                                     frameIndex, {&captureRoomRequest, &forgetRoomRequest, &roomCaptured}},
+//                                    {faceKind, faceFit, blur, removeBody, replaceBackground, &background})
+//              → a failure: "engine: drawing failed"; then readCanvas(graphics, out).
+// A Cairo error is sticky: once the canvas's context has failed, every later frame fails too, so the
+// painters skip degenerate pieces rather than risk one.
 #pragma once
 
 #include <atomic>

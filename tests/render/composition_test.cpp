@@ -257,9 +257,7 @@ TEST_F(ComposedFrameTest, FaceFramesMoveTheBaselinesAndTheHeadVelocity) {
 
 // The background blur works at a reduced size and is enlarged while drawn; the drawn result must still
 // be close to a true Gaussian of the full picture (hard border).
-TEST(BackgroundBlurTest, DrawnResultStaysCloseToATrueGaussian) {
-    const int w = 320, h = 180;
-    const double sigma = 8;
+void expectBlurCloseToGaussian(int w, int h, double sigma, int factor) {
     SurfacePtr bitmap(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
     uint8_t* data = cairo_image_surface_get_data(bitmap.get());
     const int stride = cairo_image_surface_get_stride(bitmap.get());
@@ -274,7 +272,7 @@ TEST(BackgroundBlurTest, DrawnResultStaysCloseToATrueGaussian) {
     BlurredLayer layer;
     cairo_surface_t* blurred = blurBitmap(bitmap.get(), static_cast<float>(sigma), layer);
     ASSERT_NE(blurred, nullptr);
-    EXPECT_EQ(layer.factor, 2);
+    EXPECT_EQ(layer.factor, factor);
     SurfacePtr drawn(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
     cairo_t* cr = cairo_create(drawn.get());
     cairo_scale(cr, static_cast<double>(w) / cairo_image_surface_get_width(blurred),
@@ -324,8 +322,14 @@ TEST(BackgroundBlurTest, DrawnResultStaysCloseToATrueGaussian) {
                 std::max({worst, std::fabs(p[0] - colour[y * w + x]), std::fabs(p[3] - alpha[y * w + x])});
             total += std::fabs(p[0] - colour[y * w + x]);
         }
-    EXPECT_LE(worst, 12.0);
-    EXPECT_LE(total / (w * h), 2.5);
+    EXPECT_LE(worst, 12.0) << sigma;
+    EXPECT_LE(total / (w * h), 2.5) << sigma;
+}
+
+TEST(BackgroundBlurTest, DrawnResultStaysCloseToATrueGaussian) {
+    expectBlurCloseToGaussian(320, 180, 8, 2);
+    expectBlurCloseToGaussian(640, 360, 640 * 0.012 * 2, 4);  // a 1280-wide frame's deviation, at this size
+    expectBlurCloseToGaussian(120, 90, 2.5, 1);
 }
 
 TEST(GraphicsSetUpTest, LogsMissingPicturesAndFailsWithoutAFacePicture) {

@@ -22,6 +22,7 @@
 #include "app/log.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
+#include "render/wear_catalogue.h"
 #include "settings/publish.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
@@ -342,7 +343,11 @@ void MainWindow::ensureDeviceResources() {
             cairo_surface_mark_dirty(previewSurface_);
         }
     }
-    if (thumbnails_.empty()) thumbnails_.rebuild(settings_.paths, settings_.lists, {});
+    if (thumbnails_.empty()) {
+        std::vector<std::string> wearFiles;
+        for (const WearEntry& entry : kWearCatalogue) wearFiles.push_back(wearPictureFile(entry));
+        thumbnails_.rebuild(settings_.paths, settings_.lists, wearFiles);
+    }
 }
 
 void MainWindow::paint(cairo_t* cr) {

@@ -230,6 +230,23 @@ TEST(BadPictureTest, FailsCleanly) {
         EXPECT_EQ(pixels.size(), size_t(width) * height * 4);
     }
 
+    // A JPEG whose header claims 30000 × 30000 decodes (what there is of it) at a bounded size.
+    bytes = readFile(folder + "whole.jpg");
+    for (size_t i = 2; i + 9 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 30000 >> 8, bytes[i + 6] = 30000 & 0xFF, bytes[i + 7] = 30000 >> 8,
+                      bytes[i + 8] = 30000 & 0xFF;
+            break;
+        }
+    writeFile(folder + "huge.jpg", bytes);
+    if (loadPhoto(folder + "huge.jpg", &pixels, &width, &height)) {
+        EXPECT_LE(width, 1024);
+        EXPECT_LE(height, 1024);
+    }
+    if (loadPicture(folder + "huge.jpg", true, &picture) == kOk) {
+        EXPECT_LE(picture.pixelWidth, 4096u);
+    }
+
     // A PNG whose header claims 30000 × 30000 is refused before decoding.
     bytes = readFile(folder + "whole.png");
     auto put32 = [&](size_t at, uint32_t v) {

@@ -283,7 +283,8 @@ void Composer::drawFaceFilter(const ComposeInput& input, const ComposeFilters& f
             break;
         case kFaceCustom:
             if (photoLoaded())
-                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll, placement);
+                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll + filters.photoTilt,
+                              placement);
             break;
         default:
             break;

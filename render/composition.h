@@ -119,6 +119,7 @@ private:
     // The background picture drawn once per source size onto a canvas-sized layer, then copied each frame.
     SurfacePtr backgroundLayer_;
     const cairo_surface_t* backgroundLayerPicture_ = nullptr;
+    uint64_t backgroundLayerSerial_ = 0;
     int backgroundLayerWidth_ = 0, backgroundLayerHeight_ = 0;
 };
 

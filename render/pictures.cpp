@@ -3,6 +3,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -128,6 +129,8 @@ HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture) 
     SurfacePtr surface = surfaceFromPixels(pixels.data(), width, height);
     if (HResult hr = checkSurface(surface.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
     picture->bitmap = std::move(surface);
+    static std::atomic<uint64_t> loads{0};
+    picture->serial = ++loads;
     if (wantPixels) {
         picture->pixels = std::move(pixels);
         picture->pixelWidth = static_cast<uint32_t>(width);

@@ -40,7 +40,7 @@ FontSet::~FontSet() {
         if (font) pango_font_description_free(font);
 }
 
-CairoPainter::CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* preview,
+CairoPainter::CairoPainter(cairo_t* cr, const FontSet& fonts, PreviewPicture* preview,
                            const ThumbnailCache* thumbnails)
     : cr_(cr),
       fonts_(fonts),
@@ -180,9 +180,11 @@ void CairoPainter::popClip() {
 }
 
 void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
-    if (!preview_) return;
-    int fw = cairo_image_surface_get_width(preview_), fh = cairo_image_surface_get_height(preview_);
-    if (fw <= 0 || fh <= 0) return;
+    if (!preview_ || !preview_->valid() || r.width() <= 0 || r.height() <= 0) return;
+    double deviceWidth = r.width(), deviceHeight = 0;
+    cairo_user_to_device_distance(cr_, &deviceWidth, &deviceHeight);
+    cairo_surface_t* source = preview_->sourceFor(std::fabs(deviceWidth));
+    int fw = cairo_image_surface_get_width(source), fh = cairo_image_surface_get_height(source);
     cairo_save(cr_);
     cairo_translate(cr_, r.left, r.top);
     if (mirrored) {
@@ -190,7 +192,7 @@ void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
         cairo_scale(cr_, -1, 1);
     }
     cairo_scale(cr_, r.width() / fw, r.height() / fh);
-    cairo_set_source_surface(cr_, preview_, 0, 0);
+    cairo_set_source_surface(cr_, source, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_BILINEAR);
     cairo_paint(cr_);
     cairo_restore(cr_);

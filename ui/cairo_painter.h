@@ -1,11 +1,12 @@
 // CairoPainter: the Painter on a Cairo context, with Pango for text. Made for one paint of the window
-// (window thread); it borrows the fonts, the preview surface and the thumbnail cache from the window.
+// (window thread); it borrows the fonts, the preview picture and the thumbnail cache from the window.
 #pragma once
 
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
 #include "ui/painter.h"
+#include "ui/preview_picture.h"
 #include "ui/thumbnail_cache.h"
 
 namespace qm {
@@ -22,7 +23,7 @@ struct FontSet {
 
 class CairoPainter : public Painter {
 public:
-    CairoPainter(cairo_t* cr, const FontSet& fonts, cairo_surface_t* preview,
+    CairoPainter(cairo_t* cr, const FontSet& fonts, PreviewPicture* preview,
                  const ThumbnailCache* thumbnails);
     ~CairoPainter() override;
 
@@ -46,7 +47,7 @@ private:
 
     cairo_t* cr_;
     const FontSet& fonts_;
-    cairo_surface_t* preview_;
+    PreviewPicture* preview_;
     const ThumbnailCache* thumbnails_;
     PangoLayout* layout_;
     PangoAttrList* plainAttributes_;

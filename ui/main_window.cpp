@@ -28,6 +28,7 @@
 #include "settings/shared_state.h"
 #include "ui/cairo_painter.h"
 #include "ui/panel.h"
+#include "ui/preview_picture.h"
 #include "ui/thumbnail_cache.h"
 #include "ui/window_paint.h"
 
@@ -35,6 +36,7 @@ namespace qm {
 namespace {
 
 constexpr int kFrameWidth = 1280, kFrameHeight = 720;
+constexpr size_t kFrameBytes = static_cast<size_t>(kFrameWidth) * kFrameHeight * 4;
 constexpr int kStartWidth = 1200, kStartHeight = 740;  // DIPs
 constexpr int kMinWidth = 940, kMinHeight = 560;       // DIPs
 
@@ -63,8 +65,7 @@ public:
     int popupMenu(const std::vector<MenuItem>& items, float x, float y) override;
     void releaseDeviceResources() override {
         thumbnails_.clear();
-        if (previewSurface_) cairo_surface_destroy(previewSurface_);
-        previewSurface_ = nullptr;  // refilled from the frame copy by the next paint
+        preview_.reset();  // refilled from the frame copy by the next paint
         repaint();
     }
 
@@ -96,7 +97,7 @@ private:
     guint signalSources_[2] = {};  // SIGINT, SIGTERM
     FontSet fonts_;
     ThumbnailCache thumbnails_;
-    cairo_surface_t* previewSurface_ = nullptr;
+    std::unique_ptr<PreviewPicture> preview_;
     std::vector<uint8_t> frameCopy_;  // the last frame taken from the engine
     bool firstPictureLogged_ = false;
     cairo_status_t lastFailure_ = CAIRO_STATUS_SUCCESS;
@@ -105,7 +106,6 @@ private:
 };
 
 MainWindow::~MainWindow() {
-    if (previewSurface_) cairo_surface_destroy(previewSurface_);
     thumbnails_.clear();
 }
 
@@ -245,18 +245,9 @@ void MainWindow::present() {
 void MainWindow::onEngineNotice(EngineNotice notice) {
     if (notice == kNoticeNewFrame) {
         if (!takePreviewFrame(sharedState(), frameCopy_)) return;
-        panel_.ui.hasPreviewFrame = true;
-        if (previewSurface_ && frameCopy_.size() == static_cast<size_t>(kFrameWidth) * kFrameHeight * 4) {
-            cairo_surface_flush(previewSurface_);
-            unsigned char* pixels = cairo_image_surface_get_data(previewSurface_);
-            int stride = cairo_image_surface_get_stride(previewSurface_);
-            for (int row = 0; row < kFrameHeight; ++row)
-                std::memcpy(pixels + static_cast<size_t>(row) * stride,
-                            frameCopy_.data() + static_cast<size_t>(row) * kFrameWidth * 4, kFrameWidth * 4);
-            cairo_surface_mark_dirty(previewSurface_);
-        } else if (frameCopy_.size() != static_cast<size_t>(kFrameWidth) * kFrameHeight * 4) {
-            panel_.ui.hasPreviewFrame = false;  // a frame of another size is not a preview frame
-        }
+        // A buffer of another size is not a preview frame.
+        panel_.ui.hasPreviewFrame = frameCopy_.size() == kFrameBytes;
+        if (preview_ && panel_.ui.hasPreviewFrame) preview_->setFrame(frameCopy_.data());
         repaint();
     } else {
         if (onStatusNotice(panel_)) repaint();
@@ -327,25 +318,17 @@ void MainWindow::refreshCutOutThumbnail() {
 }
 
 void MainWindow::ensureDeviceResources() {
-    if (!previewSurface_) {
-        previewSurface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kFrameWidth, kFrameHeight);
-        if (cairo_surface_status(previewSurface_) != CAIRO_STATUS_SUCCESS) {
+    if (!preview_) {
+        preview_ = std::make_unique<PreviewPicture>(kFrameWidth, kFrameHeight);
+        if (!preview_->valid())
             logLine("window: cannot create the preview picture");
-            cairo_surface_destroy(previewSurface_);
-            previewSurface_ = nullptr;
-        } else if (panel_.ui.hasPreviewFrame &&
-                   frameCopy_.size() == static_cast<size_t>(kFrameWidth) * kFrameHeight * 4) {
-            unsigned char* pixels = cairo_image_surface_get_data(previewSurface_);
-            int stride = cairo_image_surface_get_stride(previewSurface_);
-            for (int row = 0; row < kFrameHeight; ++row)
-                std::memcpy(pixels + static_cast<size_t>(row) * stride,
-                            frameCopy_.data() + static_cast<size_t>(row) * kFrameWidth * 4, kFrameWidth * 4);
-            cairo_surface_mark_dirty(previewSurface_);
-        }
+        else if (panel_.ui.hasPreviewFrame && frameCopy_.size() == kFrameBytes)
+            preview_->setFrame(frameCopy_.data());
     }
     if (thumbnails_.empty()) {
         std::vector<std::string> wearFiles;
-        for (const WearEntry& entry : kWearCatalogue) wearFiles.push_back(wearPictureFile(entry));
+        for (const WearEntry& entry : kWearCatalogue)
+            wearFiles.push_back(wearPictureFile(entry));
         thumbnails_.rebuild(settings_.paths, settings_.lists, wearFiles);
     }
 }
@@ -357,7 +340,7 @@ void MainWindow::paint(cairo_t* cr) {
     EngineView engine = readEngineView(sharedState());
     PaintResult result;
     {
-        CairoPainter painter(cr, fonts_, previewSurface_, &thumbnails_);
+        CairoPainter painter(cr, fonts_, preview_.get(), &thumbnails_);
         result = paintWindow(painter, panel_, width, height, engine);
     }
     cairo_status_t status = cairo_status(cr);

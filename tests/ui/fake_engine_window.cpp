@@ -3,7 +3,8 @@
 // then "running" with a source label and a frame time, sends a 1280 × 720 frame 30 times a second
 // through previewBuffer / previewReady / previewPosted and the notify callback, and draws its "filter"
 // (an orange disc) only while filtersOn is published. Writing a status number into the file named by
-// QM_FAKE_ENGINE_STATUS switches the reported status (for example 4, camera off).
+// QM_FAKE_ENGINE_STATUS switches the reported status (for example 4, camera off); QM_FAKE_ENGINE_STILL
+// keeps the picture still (for comparing screenshots).
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -62,6 +63,7 @@ void runFakeEngine() {
     qm::SharedState& shared = qm::sharedState();
     std::vector<uint8_t> frame(static_cast<size_t>(kWidth) * kHeight * 4);
     auto start = std::chrono::steady_clock::now();
+    const bool still = std::getenv("QM_FAKE_ENGINE_STILL") != nullptr;
     for (int n = 0; !stopRequested; ++n) {
         std::this_thread::sleep_for(std::chrono::milliseconds(33));
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -74,7 +76,7 @@ void runFakeEngine() {
         setStatus(shared, wanted);
         if (wanted != qm::kStatusRunning) continue;
         shared.frameMs = 11.5f;
-        drawFrame(frame, n, shared.filters.filtersOn.load());
+        drawFrame(frame, still ? 25 : n, shared.filters.filtersOn.load());
         {
             std::lock_guard lock(shared.filterLock);
             shared.previewBuffer = frame;

@@ -264,27 +264,32 @@ def scenario_second_start(s):
 
 
 def scenario_scale_two(s):
-    # The same still picture (camera off) at scale 1 and 2; the scale-2 window halved must match.
-    with open(s.status_file, "w") as file:
-        file.write("4")
-    s.start(FAKE, "--no-camera")
-    window = s.wait_window()
-    time.sleep(1.5)
-    one = s.screenshot(window, "scale1_camera_off.png")
+    # The same still pictures at scale 1 and 2, the camera off and live (mirrored): the scale-2 window
+    # halved must match.
+    def capture(session, prefix):
+        session.env["QM_FAKE_ENGINE_STILL"] = "1"
+        with open(session.status_file, "w") as file:
+            file.write("4")
+        session.start(FAKE, "--no-camera")
+        window = session.wait_window()
+        time.sleep(1.5)
+        off = session.screenshot(window, prefix + "_camera_off.png")
+        os.remove(session.status_file)
+        time.sleep(1.5)
+        live = session.screenshot(window, prefix + "_live.png")
+        return window, off, live
+
+    _, one_off, one_live = capture(s, "scale1")
     s.close()
     s2 = Session(2560, 1600, scale=2)
     try:
-        with open(s2.status_file, "w") as file:
-            file.write("4")
-        s2.start(FAKE, "--no-camera")
-        window = s2.wait_window()
-        time.sleep(1.5)
+        window, two_off, two_live = capture(s2, "scale2")
         _, _, w, h = s2.geometry(window)
         check((w, h) == (2400, 1480), f"at scale 2 the window is {w}x{h} pixels")
-        two = s2.screenshot(window, "scale2_camera_off.png")
-        halved = two.resize(one.size, Image.BILINEAR)
-        difference = ImageStat.Stat(ImageChops.difference(one, halved)).mean
-        check(max(difference) < 4, f"the scale-2 layout differs from scale 1 (mean difference {difference})")
+        for one, two, what in ((one_off, two_off, "camera off"), (one_live, two_live, "live")):
+            halved = two.resize(one.size, Image.BILINEAR)
+            difference = ImageStat.Stat(ImageChops.difference(one, halved)).mean
+            check(max(difference) < 4, f"{what}: the scale-2 layout differs from scale 1 ({difference})")
     finally:
         s2.close()
 

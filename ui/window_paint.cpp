@@ -13,9 +13,8 @@ constexpr uint32_t kTabIcons[kTabCount] = {icon::kEmoji, icon::kRedEye, icon::kC
                                            icon::kViewAll};
 constexpr const char* kSlotLabels[kWearSlots] = {"Hair", "Hat", "Glasses", "Beard"};
 constexpr const char* kCardNote =
-    "Then choose \u201cQuillmere\u201d as the camera in Zoom, Teams, Meet or Chrome. Keep this app open "
-    "while "
-    "you use it.";
+    "Then choose \u201cQuillmere\u201d as the camera in Zoom, Teams, Meet or Chrome. "
+    "Keep this app open while you use it.";
 
 // The tab screens plug in here as they are built; until then a tab shows its title.
 void drawCurrentTab(DrawContext& dc, int tab, float& y) {

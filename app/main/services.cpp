@@ -1,5 +1,7 @@
 #include "app/main/services.h"
 
+#include "app/virtual_camera.h"
+#include "engine/engine.h"
 #include "settings/settings_file.h"
 
 namespace qm {
@@ -7,6 +9,17 @@ namespace qm {
 StartupServices programServices() {
     StartupServices services;
     services.loadSettings = [](LaunchOptions& options) { loadSettingsForLaunch(options); };
+    services.startVirtualCamera = [](const LaunchOptions& options, bool headless) {
+        VirtualCameraConfig config;
+        config.record = options.record;
+        std::string failureText;
+        bool started = startVirtualCamera(config, &failureText);
+        (void)headless;  // window mode shows failureText in the error dialog
+        return started;
+    };
+    services.removeVirtualCamera = [] { return removeVirtualCamera(); };
+    services.startEngine = [](const LaunchOptions& options) { return startEngine(options); };
+    services.stopEngine = [] { stopEngine(); };
     return services;
 }
 

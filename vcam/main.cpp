@@ -154,7 +154,7 @@ int record(const Arguments& args) {
         }
     });
 
-    uint32_t last = readSequence(section.view());
+    uint32_t last = 0;  // a fresh section: every frame written after publish() is new
     int missed = 0;
     auto pollOnce = [&] {
         std::vector<uint8_t> slot = queue.takeFree();
@@ -162,7 +162,7 @@ int record(const Arguments& args) {
         uint64_t stamp = 0;
         if (copyCompleteFrame(section.view(), last, slot.data(), &sequence, &stamp) == CopyResult::Copied) {
             // The counter moves by 2 per frame; a bigger step means frames came faster than we read.
-            if (last != 0 || sequence > 2) missed += static_cast<int>((sequence - last) / 2) - 1;
+            missed += static_cast<int>((sequence - last) / 2) - 1;
             last = sequence;
             queue.push(std::move(slot), stamp);
             return true;
@@ -216,7 +216,7 @@ int serveDevice(const Arguments& args) {
     section.publish();
 
     std::vector<uint8_t> frame(kFrameBytes);
-    uint32_t last = readSequence(section.view());
+    uint32_t last = 0;  // a fresh section: every frame written after publish() is new
     int frames = 0;
     const auto interval = std::chrono::microseconds(33333);
     auto next = Clock::now();

@@ -32,7 +32,8 @@ TEST(EngineStatus, NoCameraReportsStatusTwoAndStopsWhenFramesAreCounted) {
     h.start(optionsFor(10));
     ASSERT_TRUE(h.waitEnded(3000));
     EXPECT_EQ(h.shared.status.load(), kStatusNoCamera);
-    EXPECT_TRUE(h.inOrder({"engine: source no camera found\n", "engine: no source, stopping\n", "engine stopped\n"}))
+    EXPECT_TRUE(
+        h.inOrder({"engine: source no camera found\n", "engine: no source, stopping\n", "engine stopped\n"}))
         << h.log();
 }
 
@@ -219,8 +220,10 @@ TEST(EngineTracking, OverridesFromFrame46AndTrackingOnlyWhenNeeded) {
         EngineHarness quiet;
         quiet.script->cameras = {camera("Cam")};
         LaunchOptions plain = optionsFor(10);
-        if (variant == 0) plain.plain = true;
-        else plain.face = kFaceNone;
+        if (variant == 0)
+            plain.plain = true;
+        else
+            plain.face = kFaceNone;
         quiet.start(plain, true);
         ASSERT_TRUE(quiet.waitEnded(5000));
         EXPECT_EQ(quiet.face->meshRuns.load() + quiet.face->detections.load(), 0);
@@ -237,10 +240,11 @@ TEST(EngineStatistics, LineEveryNinetyFrames) {
     figures.processors = 4;
     figures.memoryMb = 123;
     figures.detectorRuns = 3;
-    EXPECT_EQ(formatStatistics(figures),
-              "stats: 30.0 fps | per frame: track 1.50 ms, draw 2.25 ms, readback+send 0.50 ms, total 4.25 ms "
-              "(worst 7.0) | face in 88/90 | cpu 42% of one core (10.6% of 4) | memory 123 MB | detector runs 3 | "
-              "camera link not yet");
+    EXPECT_EQ(
+        formatStatistics(figures),
+        "stats: 30.0 fps | per frame: track 1.50 ms, draw 2.25 ms, readback+send 0.50 ms, total 4.25 ms "
+        "(worst 7.0) | face in 88/90 | cpu 42% of one core (10.6% of 4) | memory 123 MB | detector runs 3 | "
+        "camera link not yet");
     figures.linkUp = true;
     EXPECT_NE(formatStatistics(figures).find("| camera link up"), std::string::npos);
 
@@ -273,7 +277,8 @@ TEST(EngineFailures, ExceptionsAndGraphicsFailureStopTheEngineWithTheirLines) {
         h.face->throwModelError = true;
         h.start(optionsFor(0), true);
         ASSERT_TRUE(h.waitEnded(5000));
-        EXPECT_TRUE(h.inOrder({"engine: face model error: bad tensor shape\n", "engine stopped\n"})) << h.log();
+        EXPECT_TRUE(h.inOrder({"engine: face model error: bad tensor shape\n", "engine stopped\n"}))
+            << h.log();
     }
     {
         EngineHarness h;
@@ -297,9 +302,10 @@ TEST(EngineDump, WritesFrameSixtyAsATopDownBitmap) {
     EXPECT_EQ(h.count("saved " + options.dumpPath + "\n"), 1);
 
     // An independent reader: the frame number is the upper half's grey level, 255 minus it below.
-    std::string probe = test::commandOutput(
-        "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" + options.dumpPath +
-        "'); print(im.format, im.size[0], im.size[1], im.getpixel((0, 0))[:3], im.getpixel((1279, 719))[:3])\"");
+    std::string probe = test::commandOutput("/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" +
+                                            options.dumpPath +
+                                            "'); print(im.format, im.size[0], im.size[1], im.getpixel((0, "
+                                            "0))[:3], im.getpixel((1279, 719))[:3])\"");
     EXPECT_EQ(probe, "BMP 1280 720 (60, 60, 60) (195, 195, 195)");
 
     // A path that cannot be written is logged and nothing else changes.

@@ -58,8 +58,13 @@ public:
         int index = request.filters->frameIndex;
         if (probe_->onFrame) probe_->onFrame(index);
         if (index == probe_->throwIndex) throw std::runtime_error("drawing blew up");
-        DrawnFrame drawn{index, clockMs(), request.face != nullptr, request.face ? *request.face : FaceGeometry{},
-                         request.effectiveFace, frame.width, frame.height};
+        DrawnFrame drawn{index,
+                         clockMs(),
+                         request.face != nullptr,
+                         request.face ? *request.face : FaceGeometry{},
+                         request.effectiveFace,
+                         frame.width,
+                         frame.height};
         {
             std::lock_guard lock(probe_->mutex);
             probe_->frames.push_back(drawn);
@@ -173,7 +178,8 @@ struct EngineHarness {
     int count(const std::string& text) const {
         std::string all = log();
         int n = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++n;
         return n;
     }
     // True when the texts appear in the log in this order (each after the one before).

@@ -22,23 +22,23 @@ struct FakeCamera {
     std::vector<NativeFormat> formats;
     uint32_t width = 64, height = 48;
     bool activationFails = false;
-    bool silent = false;       // opens, never gives a frame (busy with another application)
-    int unplugAfter = -1;      // frames read before every read fails; -1 never
-    int sizeChangeAt = -1;     // frame from which the size is newWidth × newHeight
+    bool silent = false;    // opens, never gives a frame (busy with another application)
+    int unplugAfter = -1;   // frames read before every read fails; -1 never
+    int sizeChangeAt = -1;  // frame from which the size is newWidth × newHeight
     uint32_t newWidth = 0, newHeight = 0;
 };
 
 struct FakeFile {
     uint32_t width = 64, height = 48;
-    int frames = 10;           // frames before the end of the stream
-    int failOnceAt = -1;       // the read of this frame fails once (then the file works again)
+    int frames = 10;      // frames before the end of the stream
+    int failOnceAt = -1;  // the read of this frame fails once (then the file works again)
 };
 
 struct FakeOpen {
     std::string name;
     bool shared = false;
     double atMs = 0;
-    int chosenFormat = -1;     // index given to setNativeFormat, -1 when none
+    int chosenFormat = -1;  // index given to setNativeFormat, -1 when none
 };
 
 struct FakeScript {
@@ -68,12 +68,18 @@ public:
     FakeReader(std::shared_ptr<FakeScript> script, size_t openIndex, FakeCamera camera)
         : script_(std::move(script)), openIndex_(openIndex), camera_(std::move(camera)), isFile_(false) {}
     FakeReader(std::shared_ptr<FakeScript> script, size_t openIndex, std::string path, FakeFile file)
-        : script_(std::move(script)), openIndex_(openIndex), path_(std::move(path)), file_(file), isFile_(true) {
+        : script_(std::move(script)),
+          openIndex_(openIndex),
+          path_(std::move(path)),
+          file_(file),
+          isFile_(true) {
         camera_.width = file.width;
         camera_.height = file.height;
     }
 
-    std::vector<NativeFormat> nativeFormats() override { return isFile_ ? std::vector<NativeFormat>{} : camera_.formats; }
+    std::vector<NativeFormat> nativeFormats() override {
+        return isFile_ ? std::vector<NativeFormat>{} : camera_.formats;
+    }
     HResult setNativeFormat(size_t index) override {
         std::lock_guard lock(script_->mutex);
         script_->opens[openIndex_].chosenFormat = static_cast<int>(index);
@@ -165,7 +171,8 @@ public:
         std::lock_guard lock(script_->mutex);
         script_->enumerations.push_back(clockMs());
         std::vector<CameraDevice> list;
-        for (const FakeCamera& camera : script_->cameras) list.push_back({camera.name, "fake:" + camera.name});
+        for (const FakeCamera& camera : script_->cameras)
+            list.push_back({camera.name, "fake:" + camera.name});
         return list;
     }
     HResult openFile(const std::string& path, std::unique_ptr<VideoReader>* reader) override {
@@ -176,7 +183,8 @@ public:
         *reader = std::make_unique<FakeReader>(script_, script_->opens.size() - 1, path, found->second);
         return kOk;
     }
-    HResult openCamera(const CameraDevice& device, bool shared, std::unique_ptr<VideoReader>* reader) override {
+    HResult openCamera(const CameraDevice& device, bool shared,
+                       std::unique_ptr<VideoReader>* reader) override {
         std::lock_guard lock(script_->mutex);
         for (const FakeCamera& camera : script_->cameras) {
             if (camera.name != device.name) continue;

@@ -26,14 +26,15 @@ TEST(FormatChoice, ScoresAndPicksTheFirstBest) {
     EXPECT_EQ(scoreNativeFormat({1280, 720, 30000, 1001}), 1100);  // 29.97 counts as 29
     EXPECT_EQ(scoreNativeFormat({1280, 720, 2899, 100}), 1000);    // 28.99 is 28
     EXPECT_EQ(scoreNativeFormat({1280, 720, 28, 1}), 1000);
-    EXPECT_EQ(scoreNativeFormat({1280, 720, 30, 0}), 1000);        // no rate
-    EXPECT_EQ(scoreNativeFormat({1285, 720, 30, 1}), 100);         // 5 ÷ 10 is 0, but not exactly 1280
+    EXPECT_EQ(scoreNativeFormat({1280, 720, 30, 0}), 1000);  // no rate
+    EXPECT_EQ(scoreNativeFormat({1285, 720, 30, 1}), 100);   // 5 ÷ 10 is 0, but not exactly 1280
     EXPECT_EQ(scoreNativeFormat({0, 0, 0, 1}), -128);
 
     // Ties keep the first; only a strictly higher score replaces it.
     EXPECT_EQ(chooseNativeFormat({{640, 480, 30, 1}, {1920, 1080, 30, 1}}), 0u);
-    EXPECT_EQ(chooseNativeFormat({{640, 480, 15, 1}, {1280, 720, 15, 1}, {1280, 720, 30, 1}, {1280, 720, 60, 1}}),
-              2u);
+    EXPECT_EQ(
+        chooseNativeFormat({{640, 480, 15, 1}, {1280, 720, 15, 1}, {1280, 720, 30, 1}, {1280, 720, 60, 1}}),
+        2u);
     EXPECT_EQ(chooseNativeFormat({}), 0u);
 }
 
@@ -41,9 +42,9 @@ struct SourceFixture : ::testing::Test {
     void SetUp() override {
         setLogPath(dir.file("log.txt"));
         context = std::make_unique<SourceContext>(SourceContext{backend, shared, stop, [this] {
-                                                                     ++sizeHooks;
-                                                                     return true;
-                                                                 }});
+                                                                    ++sizeHooks;
+                                                                    return true;
+                                                                }});
     }
     void TearDown() override { setLogPath(""); }
     std::string log() {
@@ -102,7 +103,8 @@ TEST_F(SourceFixture, SharedModeKeepsTheFormatAndStatusThreeKeepsTheLogQuiet) {
 }
 
 TEST_F(SourceFixture, UnplugAndSizeChangeAndStop) {
-    script->cameras = {{.name = "Cam", .formats = {}, .unplugAfter = 5, .sizeChangeAt = 2, .newWidth = 32, .newHeight = 16}};
+    script->cameras = {
+        {.name = "Cam", .formats = {}, .unplugAfter = 5, .sizeChangeAt = 2, .newWidth = 32, .newHeight = 16}};
     ASSERT_EQ(openSource(source, *context), kOk);
     ASSERT_TRUE(readFrame(source, *context));
     ASSERT_TRUE(readFrame(source, *context));
@@ -138,14 +140,16 @@ TEST_F(SourceFixture, RealFilesLoopFollowSizeChangesAndRejectGarbage) {
     EXPECT_TRUE(source.isFile);
     EXPECT_EQ(shared.sourceLabel, "clip.mp4");
     EXPECT_EQ(source.frameWidth, 64u);
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE(readFrame(source, real)) << "frame " << i;  // loops past 5
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(readFrame(source, real)) << "frame " << i;  // loops past 5
 
     source.file = changing;
     ASSERT_EQ(openSource(source, real), kOk);
     // The container's header may announce either size; the frames' own size is what counts.
     ASSERT_TRUE(readFrame(source, real));
     EXPECT_EQ(source.frameWidth, 64u);
-    for (int i = 1; i < 8; ++i) ASSERT_TRUE(readFrame(source, real));
+    for (int i = 1; i < 8; ++i)
+        ASSERT_TRUE(readFrame(source, real));
     EXPECT_GE(sizeHooks, 1);
     EXPECT_NE(log().find("source: now 96 x 64\n"), std::string::npos) << log();
     EXPECT_EQ(source.frameWidth, 96u);
@@ -166,7 +170,8 @@ TEST_F(SourceFixture, RealFilesLoopFollowSizeChangesAndRejectGarbage) {
     std::filesystem::resize_file(dir.file("cut.mp4"), std::filesystem::file_size(whole) * 2 / 3);
     source.file = dir.file("cut.mp4");
     if (!failed(openSource(source, real)))  // mp4 keeps its index at the end: a cut may not open at all
-        for (int i = 0; i < 40; ++i) readFrame(source, real);
+        for (int i = 0; i < 40; ++i)
+            readFrame(source, real);
     SUCCEED();
 }
 

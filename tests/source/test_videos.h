@@ -35,8 +35,8 @@ inline bool ffmpeg(const std::string& arguments) {
 // `frames` frames of a moving test pattern, width × height, 30 per second.
 inline bool makeTestVideo(const std::string& path, int width, int height, int frames) {
     return ffmpeg("-f lavfi -i testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) +
-                  ":rate=30 -frames:v " + std::to_string(frames) + " -pix_fmt yuv420p -c:v libx264 -preset ultrafast " +
-                  path);
+                  ":rate=30 -frames:v " + std::to_string(frames) +
+                  " -pix_fmt yuv420p -c:v libx264 -preset ultrafast " + path);
 }
 
 // A transport stream whose frame size changes after `framesEach` frames.
@@ -51,10 +51,12 @@ inline std::string commandOutput(const std::string& command) {
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
         pclose(pipe);
     }
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
     return output;
 }
 

@@ -28,11 +28,11 @@ std::string describeFailure(const FailureReport& report, unsigned long threadId)
     char text[2048];
     std::string system = statusMessage(report.hr);
     if (report.message && *report.message)
-        std::snprintf(text, sizeof text, "%s(%d) tid(%lx) %08X %s    Msg:[%s]", report.module, report.line, threadId,
-                      report.hr, system.c_str(), report.message);
+        std::snprintf(text, sizeof text, "%s(%d) tid(%lx) %08X %s    Msg:[%s]", report.module, report.line,
+                      threadId, report.hr, system.c_str(), report.message);
     else
-        std::snprintf(text, sizeof text, "%s(%d) tid(%lx) %08X %s", report.module, report.line, threadId, report.hr,
-                      system.c_str());
+        std::snprintf(text, sizeof text, "%s(%d) tid(%lx) %08X %s", report.module, report.line, threadId,
+                      report.hr, system.c_str());
     return text;
 }
 

@@ -10,7 +10,7 @@
 namespace qm {
 
 struct FailureReport {
-    const char* module;   // "Quillmere", "Engine" or "Window"
+    const char* module;  // "Quillmere", "Engine" or "Window"
     int line;
     HResult hr;
     const char* message;  // may be null

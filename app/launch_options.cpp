@@ -36,7 +36,8 @@ double readNumber(const std::string& text) {
     // Plain decimal text only: infinities, NaN and hexadecimal forms are not numbers here.
     size_t start = text.find_first_not_of(" \t");
     if (start == std::string::npos) return 0;
-    char first = text[start] == '+' || text[start] == '-' ? (start + 1 < text.size() ? text[start + 1] : 0) : text[start];
+    char first = text[start] == '+' || text[start] == '-' ? (start + 1 < text.size() ? text[start + 1] : 0)
+                                                          : text[start];
     if (!((first >= '0' && first <= '9') || first == '.')) return 0;
     if (text.find_first_of("xX", start) != std::string::npos) {
         // "0x10" would parse as sixteen; read only the leading decimal digits.
@@ -67,39 +68,72 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, LaunchSwi
     auto number = [&]() { return static_cast<float>(readNumber(value())); };
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--camera") o.camera = value();
-        else if (a == "--file") o.file = value();
-        else if (a == "--cpu") o.cpu = true;
-        else if (a == "--plain") o.plain = true;
-        else if (a == "--face") o.face = faceKindFromName(value());
-        else if (a == "--custom") o.customFace = value();
-        else if (a == "--my-eyes") o.photoEyes = false;
-        else if (a == "--my-mouth") o.photoMouth = false;
-        else if (a == "--neck") o.neck = number();
-        else if (a == "--tilt") o.tilt = static_cast<float>(readNumber(value()) * 3.14159265 / 180);
-        else if (a == "--exposure") o.exposure = number();
-        else if (a == "--warmth") o.warmth = number();
-        else if (a == "--open") o.open = number();
-        else if (a == "--blink") o.blink = true;
-        else if (a == "--hair") o.wear[kWearHair] = value();
-        else if (a == "--hat") o.wear[kWearHat] = value();
-        else if (a == "--glasses") o.wear[kWearGlasses] = value();
-        else if (a == "--beard") o.wear[kWearBeard] = value();
-        else if (a == "--torso") o.torso = value();
-        else if (a == "--bodyless") o.bodyless = true;
-        else if (a == "--look") o.look = lookFromName(value());
-        else if (a == "--masculine") o.masculine = true;
-        else if (a == "--blur") o.blur = true;
-        else if (a == "--background") o.background = value();
-        else if (a == "--visitor") o.visitor = value();
-        else if (a == "--threads") o.threads = readInteger(value());
-        else if (a == "--software") o.software = true;
-        else if (a == "--frames") o.frames = readInteger(value());
-        else if (a == "--dump") o.dumpPath = value();
-        else if (a == "--dump-at") o.dumpAt = readInteger(value());
-        else if (a == "--record") o.record = value();
-        else if (a == "--no-camera") s.noCamera = true;
-        else if (a == "--no-engine") s.noEngine = true;
+        if (a == "--camera")
+            o.camera = value();
+        else if (a == "--file")
+            o.file = value();
+        else if (a == "--cpu")
+            o.cpu = true;
+        else if (a == "--plain")
+            o.plain = true;
+        else if (a == "--face")
+            o.face = faceKindFromName(value());
+        else if (a == "--custom")
+            o.customFace = value();
+        else if (a == "--my-eyes")
+            o.photoEyes = false;
+        else if (a == "--my-mouth")
+            o.photoMouth = false;
+        else if (a == "--neck")
+            o.neck = number();
+        else if (a == "--tilt")
+            o.tilt = static_cast<float>(readNumber(value()) * 3.14159265 / 180);
+        else if (a == "--exposure")
+            o.exposure = number();
+        else if (a == "--warmth")
+            o.warmth = number();
+        else if (a == "--open")
+            o.open = number();
+        else if (a == "--blink")
+            o.blink = true;
+        else if (a == "--hair")
+            o.wear[kWearHair] = value();
+        else if (a == "--hat")
+            o.wear[kWearHat] = value();
+        else if (a == "--glasses")
+            o.wear[kWearGlasses] = value();
+        else if (a == "--beard")
+            o.wear[kWearBeard] = value();
+        else if (a == "--torso")
+            o.torso = value();
+        else if (a == "--bodyless")
+            o.bodyless = true;
+        else if (a == "--look")
+            o.look = lookFromName(value());
+        else if (a == "--masculine")
+            o.masculine = true;
+        else if (a == "--blur")
+            o.blur = true;
+        else if (a == "--background")
+            o.background = value();
+        else if (a == "--visitor")
+            o.visitor = value();
+        else if (a == "--threads")
+            o.threads = readInteger(value());
+        else if (a == "--software")
+            o.software = true;
+        else if (a == "--frames")
+            o.frames = readInteger(value());
+        else if (a == "--dump")
+            o.dumpPath = value();
+        else if (a == "--dump-at")
+            o.dumpAt = readInteger(value());
+        else if (a == "--record")
+            o.record = value();
+        else if (a == "--no-camera")
+            s.noCamera = true;
+        else if (a == "--no-engine")
+            s.noEngine = true;
     }
     if (switches) {
         switches->noCamera = s.noCamera;

@@ -20,19 +20,25 @@ constexpr size_t kMessageChars = 2048;
 std::mutex pathMutex;
 std::string currentPath;
 
-// Cuts a string at `limit` bytes without leaving half a UTF-8 sequence behind.
+// Cuts a string to at most `limit` bytes and drops a UTF-8 sequence left incomplete at its end.
 void cutUtf8(char* text, size_t limit) {
     size_t length = 0;
-    while (length < limit && text[length]) ++length;
-    if (length < limit) return;
-    size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text[cut] = '\0';
+    while (length < limit && text[length])
+        ++length;
+    text[length] = '\0';
+    size_t lead = length;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0) return;
+    unsigned char first = static_cast<unsigned char>(text[lead - 1]);
+    size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (length - (lead - 1) < needed) text[lead - 1] = '\0';
 }
 
 }  // namespace
 
-std::string formatLogLine(unsigned hours, unsigned minutes, unsigned seconds, unsigned millis, const char* message) {
+std::string formatLogLine(unsigned hours, unsigned minutes, unsigned seconds, unsigned millis,
+                          const char* message) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%02u:%02u:%02u.%03u ", hours % 100, minutes % 100, seconds % 100,
                   millis % 1000);
@@ -54,13 +60,13 @@ void logLine(const char* format, ...) {
     if (path.empty()) return;
     FILE* file = std::fopen(path.c_str(), "a");
     if (!file) return;
-    timeval now {};
+    timeval now{};
     gettimeofday(&now, nullptr);
-    tm local {};
+    tm local{};
     localtime_r(&now.tv_sec, &local);
-    std::string line = formatLogLine(static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),
-                                     static_cast<unsigned>(local.tm_sec), static_cast<unsigned>(now.tv_usec / 1000),
-                                     message);
+    std::string line = formatLogLine(static_cast<unsigned>(local.tm_hour),
+                                     static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
+                                     static_cast<unsigned>(now.tv_usec / 1000), message);
     line += '\n';
     // One write call per line: appends from several threads and processes stay whole.
     std::fwrite(line.data(), 1, line.size(), file);

@@ -19,6 +19,7 @@ void setLogPath(const std::string& path);
 std::string logPath();
 
 // Formats the line written to the file for a message at the given local time (without the newline).
-std::string formatLogLine(unsigned hours, unsigned minutes, unsigned seconds, unsigned millis, const char* message);
+std::string formatLogLine(unsigned hours, unsigned minutes, unsigned seconds, unsigned millis,
+                          const char* message);
 
 }  // namespace qm

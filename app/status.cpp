@@ -23,10 +23,14 @@ void addStatusTranslator(StatusTranslator translator) {
 
 std::string statusMessage(HResult hr) {
     switch (hr) {
-        case kOk: return "The operation completed successfully.";
-        case kFail: return "Unspecified error";
-        case kNotFound: return "Element not found.";
-        default: break;
+        case kOk:
+            return "The operation completed successfully.";
+        case kFail:
+            return "Unspecified error";
+        case kNotFound:
+            return "Element not found.";
+        default:
+            break;
     }
     if ((hr & 0xFFFF0000u) == 0x80070000u) {
         char buffer[256];

@@ -14,8 +14,12 @@ constexpr HResult kFail = 0x80004005;      // unspecified failure
 constexpr HResult kNotFound = 0x80070490;  // "no camera found" and other missing things
 constexpr HResult kInvalidData = 0x8007000D;
 
-constexpr bool failed(HResult hr) { return (hr & 0x80000000u) != 0; }
-constexpr HResult hresultFromErrno(int error) { return 0x80070000u | (static_cast<uint32_t>(error) & 0xFFFFu); }
+constexpr bool failed(HResult hr) {
+    return (hr & 0x80000000u) != 0;
+}
+constexpr HResult hresultFromErrno(int error) {
+    return 0x80070000u | (static_cast<uint32_t>(error) & 0xFFFFu);
+}
 
 // Fills *message for the codes a library owns and returns true; false leaves the code to others.
 using StatusTranslator = bool (*)(HResult hr, std::string* message);

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pwd.h>
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
 
 namespace qm {
 namespace {
@@ -63,7 +63,8 @@ std::string runtimeDir() {
         if ((st.st_mode & 0077) != 0) chmod(dir.c_str(), 0700);
         return dir;
     }
-    return withSlash(std::string("/tmp/quillmere-") + std::to_string(getuid()) + "-" + std::to_string(getpid()));
+    return withSlash(std::string("/tmp/quillmere-") + std::to_string(getuid()) + "-" +
+                     std::to_string(getpid()));
 }
 
 bool ensureDirectory(const std::string& path) {

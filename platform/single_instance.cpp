@@ -110,7 +110,8 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name, boo
     if (!socketAddress(listener->path, &address)) return lock;
     unlink(listener->path.c_str());
     listener->socketFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener->socketFd < 0 || bind(listener->socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listener->socketFd < 0 ||
+        bind(listener->socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener->socketFd, 4) != 0 || pipe2(listener->wakePipe, O_CLOEXEC) != 0) {
         return lock;  // single instance still holds through the lock; only the hand-over is missing
     }

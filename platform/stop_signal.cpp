@@ -23,7 +23,9 @@ namespace {
 
 constexpr size_t kObjectSize = 64;
 
-std::string objectName(const std::string& name) { return "/" + name; }
+std::string objectName(const std::string& name) {
+    return "/" + name;
+}
 
 StopSignal::Shared* mapObject(int fd, int* error) {
     void* view = mmap(nullptr, kObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -44,7 +46,8 @@ std::unique_ptr<StopSignal> StopSignal::open(const std::string& name, int* error
     }
     struct stat st {};
     // A new object is empty; growing it to the same size again is harmless if two runs race here.
-    if (fstat(fd, &st) != 0 || (static_cast<size_t>(st.st_size) < kObjectSize && ftruncate(fd, kObjectSize) != 0)) {
+    if (fstat(fd, &st) != 0 ||
+        (static_cast<size_t>(st.st_size) < kObjectSize && ftruncate(fd, kObjectSize) != 0)) {
         *error = errno;
         close(fd);
         return nullptr;
@@ -72,14 +75,19 @@ bool StopSignal::raise(const std::string& name, int* error) {
     close(fd);
     if (!shared) return false;
     shared->generation.fetch_add(1);
-    syscall(SYS_futex, reinterpret_cast<unsigned*>(&shared->generation), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<unsigned*>(&shared->generation), FUTEX_WAKE, INT_MAX, nullptr,
+            nullptr, 0);
     munmap(shared, kObjectSize);
     return true;
 }
 
-StopSignal::~StopSignal() { munmap(shared_, kObjectSize); }
+StopSignal::~StopSignal() {
+    munmap(shared_, kObjectSize);
+}
 
-bool StopSignal::raised() const { return shared_->generation.load() != baseline_; }
+bool StopSignal::raised() const {
+    return shared_->generation.load() != baseline_;
+}
 
 void StopSignal::wait(const std::function<bool()>& alsoStop) const {
     while (!raised()) {

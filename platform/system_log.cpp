@@ -19,7 +19,9 @@ void closeSystemLog() {
     if (open.exchange(false)) closelog();
 }
 
-bool systemLogOpen() { return open.load(); }
+bool systemLogOpen() {
+    return open.load();
+}
 
 void sendToSystemLog(const char* message) {
     if (open.load()) syslog(LOG_INFO, "%s", message);

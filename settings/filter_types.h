@@ -5,8 +5,15 @@
 namespace qm {
 
 // Which replacement face is drawn.
-enum FaceKind : int { kFaceNone = 0, kFaceMorvel = 1, kFaceOrange = 2, kFaceBanana = 3, kFaceKitten = 4,
-                      kFaceGoogly = 5, kFaceCustom = 6 };
+enum FaceKind : int {
+    kFaceNone = 0,
+    kFaceMorvel = 1,
+    kFaceOrange = 2,
+    kFaceBanana = 3,
+    kFaceKitten = 4,
+    kFaceGoogly = 5,
+    kFaceCustom = 6
+};
 
 // Which touch-up look is applied.
 enum Look : int { kLookNone = 0, kLookNatural = 1, kLookGlam = 2, kLookBold = 3 };

@@ -19,7 +19,9 @@ std::string_view trim(std::string_view text) {
     return text.substr(start, end - start + 1);
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Cuts to at most maxChars UTF-8 characters.
 std::string cutCharacters(std::string_view text, size_t maxChars) {
@@ -47,18 +49,22 @@ IniDocument IniDocument::parse(std::string_view text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
-        std::string_view raw = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view raw =
+            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-
         Line line;
+        if (end != std::string_view::npos) line.ending = "\n";
+        if (!raw.empty() && raw.back() == '\r') {
+            raw.remove_suffix(1);
+            line.ending.insert(0, "\r");
+        }
         line.text = std::string(raw);
         std::string_view content = trim(raw);
         if (!content.empty() && content.front() == '[') {
             size_t close = content.find(']');
             line.header = true;
-            line.section = std::string(trim(content.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                                                 : close - 1)));
+            line.section = std::string(trim(
+                content.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
         } else if (!content.empty() && content.front() != ';') {
             size_t equals = content.find('=');
             if (equals != std::string_view::npos && equals > 0) {
@@ -73,9 +79,11 @@ IniDocument IniDocument::parse(std::string_view text) {
 
 std::string IniDocument::serialize() const {
     std::string text;
-    for (const Line& line : lines_) {
-        text += line.text;
-        text += '\n';
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        text += lines_[i].text;
+        // The file's own line breaks are kept; a last line without one gets it when lines follow it.
+        bool needsBreak = lines_[i].ending.empty() || lines_[i].ending == "\r";
+        text += needsBreak && i + 1 < lines_.size() ? lines_[i].ending + "\n" : lines_[i].ending;
     }
     return text;
 }
@@ -103,7 +111,8 @@ std::string IniDocument::getString(std::string_view section, std::string_view ke
                                    size_t maxChars) const {
     const std::string* raw = find(section, key);
     std::string_view value = raw ? std::string_view(*raw) : fallback;
-    if (raw && value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    if (raw && value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return cutCharacters(value, maxChars);
 }
@@ -127,12 +136,14 @@ int IniDocument::getInt(std::string_view section, std::string_view key, int fall
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
     Line line;
+    line.ending = "\n";
     line.key = std::string(key);
     line.value = std::string(trim(value));
     line.text = line.key + "=" + line.value;
     long header = findSection(section);
     if (header < 0) {
         Line head;
+        head.ending = "\n";
         head.header = true;
         head.section = std::string(section);
         head.text = "[" + head.section + "]";
@@ -163,7 +174,8 @@ void IniDocument::removeSection(std::string_view section) {
     long header = findSection(section);
     if (header < 0) return;
     size_t end = static_cast<size_t>(header) + 1;
-    while (end < lines_.size() && !lines_[end].header) ++end;
+    while (end < lines_.size() && !lines_[end].header)
+        ++end;
     lines_.erase(lines_.begin() + header, lines_.begin() + static_cast<long>(end));
 }
 
@@ -172,7 +184,8 @@ std::vector<std::string> IniDocument::sectionNames() const {
     for (const Line& line : lines_) {
         if (!line.header) continue;
         bool seen = false;
-        for (const std::string& name : names) seen = seen || equalsNoCase(name, line.section);
+        for (const std::string& name : names)
+            seen = seen || equalsNoCase(name, line.section);
         if (!seen) names.push_back(line.section);
     }
     return names;
@@ -195,7 +208,8 @@ IniDocument readIniFile(const std::string& path) {
 bool writeIniFile(const std::string& path, const IniDocument& document) {
     if (path.empty()) return false;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) > kMaxIniBytes) {
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<size_t>(st.st_size) > kMaxIniBytes) {
         if (std::rename(path.c_str(), (path + ".too-large").c_str()) != 0) return false;
     }
     std::string temporary = path + ".tmp-" + std::to_string(getpid());
@@ -239,6 +253,8 @@ bool deleteProfileSection(const std::string& path, std::string_view section) {
     return writeIniFile(path, document);
 }
 
-std::vector<std::string> profileSectionNames(const std::string& path) { return readIniFile(path).sectionNames(); }
+std::vector<std::string> profileSectionNames(const std::string& path) {
+    return readIniFile(path).sectionNames();
+}
 
 }  // namespace qm

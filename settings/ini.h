@@ -37,6 +37,7 @@ public:
 private:
     struct Line {
         std::string text;     // the line as read (without its line break), rewritten when changed
+        std::string ending;   // the line break as read ("\n", "\r\n", or none on a last line)
         std::string section;  // for headers: the section name; empty otherwise
         std::string key;      // for key lines: the trimmed key; empty otherwise
         std::string value;    // for key lines: the trimmed value

@@ -10,7 +10,8 @@ namespace qm {
 namespace {
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
@@ -18,7 +19,8 @@ std::vector<std::string> sorted(std::vector<std::string> names) {
     return names;
 }
 
-std::vector<std::string> namesBetween(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+std::vector<std::string> namesBetween(const std::string& folder, const std::string& prefix,
+                                      const std::string& suffix) {
     std::vector<std::string> names;
     for (const std::string& file : listFileNames(folder))
         if (file.size() > prefix.size() + suffix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
@@ -27,7 +29,9 @@ std::vector<std::string> namesBetween(const std::string& folder, const std::stri
     return sorted(std::move(names));
 }
 
-float clampTo(float value, float low, float high) { return std::min(std::max(value, low), high); }
+float clampTo(float value, float low, float high) {
+    return std::min(std::max(value, low), high);
+}
 
 }  // namespace
 
@@ -44,13 +48,17 @@ std::vector<std::string> listBackgrounds(const std::string& backgroundsFolder) {
     return sorted(listFileNames(backgroundsFolder));
 }
 
-std::vector<std::string> listTorsos(const std::string& assetDir) { return namesBetween(assetDir, "torso_", ".json"); }
+std::vector<std::string> listTorsos(const std::string& assetDir) {
+    return namesBetween(assetDir, "torso_", ".json");
+}
 
 std::vector<std::string> listVisitors(const std::string& assetDir) {
     return namesBetween(assetDir, "visitor_", ".json");
 }
 
-std::vector<std::string> listScenes(const std::string& scenesFile) { return profileSectionNames(scenesFile); }
+std::vector<std::string> listScenes(const std::string& scenesFile) {
+    return profileSectionNames(scenesFile);
+}
 
 std::string visitorDisplayName(const std::string& name) {
     std::string display = name;
@@ -92,8 +100,8 @@ PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId) {
 void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit) {
     if (faceId.empty()) return;
     char text[160];
-    std::snprintf(text, sizeof text, "%.3f %.3f %.2f %.3f %.3f %.3f %d %d", fit.x, fit.y, fit.tilt, fit.exposure,
-                  fit.warmth, fit.neck, fit.photoEyes ? 1 : 0, fit.photoMouth ? 1 : 0);
+    std::snprintf(text, sizeof text, "%.3f %.3f %.2f %.3f %.3f %.3f %d %d", fit.x, fit.y, fit.tilt,
+                  fit.exposure, fit.warmth, fit.neck, fit.photoEyes ? 1 : 0, fit.photoMouth ? 1 : 0);
     settings.set("face." + faceId, "fit", text);
 }
 

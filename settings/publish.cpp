@@ -15,7 +15,8 @@ void publishFilters(const FilterState& state, const SettingsPaths& paths, Shared
         }
     }
     // Paths are built outside the lock: nothing slow happens while the engine may be waiting.
-    std::string facePicture = state.faceId.empty() ? std::string() : libraryFolder(paths, "faces") + state.faceId;
+    std::string facePicture =
+        state.faceId.empty() ? std::string() : libraryFolder(paths, "faces") + state.faceId;
     {
         std::lock_guard lock(shared.filterLock);
         f.facePicture = std::move(facePicture);
@@ -31,7 +32,8 @@ void publishFilters(const FilterState& state, const SettingsPaths& paths, Shared
     f.strength.exchange(state.strength);
 
     bool picture = state.background != "none" && state.background != "blur";
-    std::string backgroundPicture = picture ? libraryFolder(paths, "backgrounds") + state.background : std::string();
+    std::string backgroundPicture =
+        picture ? libraryFolder(paths, "backgrounds") + state.background : std::string();
     {
         std::lock_guard lock(shared.filterLock);
         f.blur.store(state.background == "blur");

@@ -17,10 +17,12 @@ bool contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-int clampInt(int value, int low, int high) { return std::min(std::max(value, low), high); }
+int clampInt(int value, int low, int high) {
+    return std::min(std::max(value, low), high);
+}
 
-float readClamped(const IniDocument& ini, const char* section, const char* key, const char* fallback, float low,
-                  float high) {
+float readClamped(const IniDocument& ini, const char* section, const char* key, const char* fallback,
+                  float low, float high) {
     float value = static_cast<float>(readNumber(ini.getString(section, key, fallback)));
     return std::min(std::max(value, low), high);
 }
@@ -45,15 +47,18 @@ std::string formatFit(const Fit& fit) {
 
 bool parseFit(const std::string& text, Fit* fit) {
     Fit read;
-    if (std::sscanf(text.c_str(), "%f %f %f %f", &read.scale, &read.x, &read.y, &read.fourth) != 4) return false;
-    if (!std::isfinite(read.scale) || !std::isfinite(read.x) || !std::isfinite(read.y) || !std::isfinite(read.fourth))
+    if (std::sscanf(text.c_str(), "%f %f %f %f", &read.scale, &read.x, &read.y, &read.fourth) != 4)
+        return false;
+    if (!std::isfinite(read.scale) || !std::isfinite(read.x) || !std::isfinite(read.y) ||
+        !std::isfinite(read.fourth))
         return false;
     if (!(read.scale >= 0.2f && read.scale <= 3.0f)) return false;
     *fit = read;
     return true;
 }
 
-void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists& lists, LaunchOptions& options) {
+void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists& lists,
+                  LaunchOptions& options) {
     const IniDocument ini = readIniFile(paths.settingsFile);
 
     // 1. Face and the face-library photo.
@@ -85,15 +90,18 @@ void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists&
 
     // 4-5. Backgrounds, scenes, the selected background.
     lists.backgrounds = listBackgrounds(libraryFolder(paths, "backgrounds"));
-    lists.scenes = paths.folder.empty() ? std::vector<std::string>{} : listScenes(paths.folder + "scenes.ini");
+    lists.scenes =
+        paths.folder.empty() ? std::vector<std::string>{} : listScenes(paths.folder + "scenes.ini");
     state.background = ini.getString("background", "selected", "none", 259);
-    if (state.background != "none" && state.background != "blur" && !contains(lists.backgrounds, state.background))
+    if (state.background != "none" && state.background != "blur" &&
+        !contains(lists.backgrounds, state.background))
         state.background = "none";
 
     // 6-7. Visitors.
     lists.visitors = listVisitors(paths.assetDir);
     lists.visitorNames.clear();
-    for (const std::string& name : lists.visitors) lists.visitorNames.push_back(visitorDisplayName(name));
+    for (const std::string& name : lists.visitors)
+        lists.visitorNames.push_back(visitorDisplayName(name));
     state.visitor = ini.getString("visitor", "name", "", 95);
     if (!contains(lists.visitors, state.visitor)) state.visitor.clear();
     readFit(ini, "visitor", "fit", &state.visitorFit);

@@ -9,7 +9,8 @@
 namespace qm {
 
 // Reads the settings file into `state`, rebuilds `lists`, and merges with `options` in both directions.
-void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists& lists, LaunchOptions& options);
+void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists& lists,
+                  LaunchOptions& options);
 
 // Writes every field in the file's fixed order, keeping anything else the file holds. False when the
 // file could not be written (the old file is then left as it was).

@@ -20,9 +20,9 @@ namespace qm {
 struct EngineFilters {
     std::atomic<int> faceKind{kFaceMorvel};
     std::atomic<bool> filtersOn{true};
-    Fit faceFit;              // lock
-    std::string facePicture;  // lock; faces folder + faceId
-    float tilt = 0;           // lock; radians
+    Fit faceFit;                               // lock
+    std::string facePicture;                   // lock; faces folder + faceId
+    float tilt = 0;                            // lock; radians
     float exposure = 0, warmth = 0, neck = 0;  // lock
     bool photoEyes = true, photoMouth = true;  // lock
     std::atomic<int> look{kLookNone};
@@ -48,8 +48,13 @@ enum EngineNotice : int { kNoticeNewFrame = 0, kNoticeStatus = 1 };
 using EngineNotify = void (*)(EngineNotice notice);
 
 // Engine status values reported to the window.
-enum EngineStatus : int { kStatusNone = 0, kStatusRunning = 1, kStatusNoCamera = 2, kStatusNoFrames = 3,
-                          kStatusTurnedOff = 4 };
+enum EngineStatus : int {
+    kStatusNone = 0,
+    kStatusRunning = 1,
+    kStatusNoCamera = 2,
+    kStatusNoFrames = 3,
+    kStatusTurnedOff = 4
+};
 
 struct SharedState {
     std::mutex filterLock;

@@ -30,9 +30,9 @@ struct LandmarkSet {
 
 // Measures of one tracked face, in frame pixels unless noted.
 struct FaceGeometry {
-    Point2 leftEye;      // the eye with the smaller x
+    Point2 leftEye;  // the eye with the smaller x
     Point2 rightEye;
-    Point2 leftBrow;     // brow of leftEye
+    Point2 leftBrow;  // brow of leftEye
     Point2 rightBrow;
     Point2 mouthCentre;  // mean of the outer lips
     Point2 faceCentre;   // midpoint of forehead top and chin
@@ -42,8 +42,8 @@ struct FaceGeometry {
     float mouthHeight = 0;
     float mouthOpen = 0;  // inner-lip height ÷ mouth width
     float faceWidth = 0;
-    float roll = 0;       // radians
-    float eyeOpen = 0;    // eye height ÷ eye width, mean of both eyes
+    float roll = 0;     // radians
+    float eyeOpen = 0;  // eye height ÷ eye width, mean of both eyes
     float gazeX = 0;
     float gazeY = 0;
     float browRaise = 0;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/main/startup.h"
 #include "app/main/services.h"
+#include "app/main/startup.h"
 
 namespace {
 

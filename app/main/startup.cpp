@@ -18,7 +18,9 @@ namespace {
 
 volatile std::sig_atomic_t processSignalled = 0;
 
-void onTerminate(int) { processSignalled = 1; }
+void onTerminate(int) {
+    processSignalled = 1;
+}
 
 // SIGINT and SIGTERM end a headless run through the same orderly shutdown as the stop signal.
 void catchTerminationSignals() {
@@ -35,7 +37,8 @@ void waitHeadless(const LaunchOptions& options, const Event* ended) {
     bool watchEnded = ended && options.frames != 0;
     if (!stop) {
         logLine("no stop event (error %u), running until ended", static_cast<unsigned>(error));
-        while (!processSignalled) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (!processSignalled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return;
     }
     stop->wait([&] { return processSignalled != 0 || (watchEnded && ended->isSet()); });

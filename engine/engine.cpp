@@ -9,6 +9,8 @@
 #include "app/failure.h"
 #include "app/log.h"
 #include "engine/stand_ins.h"
+#include "engine/system_tracking.h"
+#include "tracking/model_runtime.h"
 
 namespace qm {
 namespace {
@@ -47,8 +49,8 @@ EngineSetup programEngineSetup() {
     setup.makeDrawing = [](const LaunchOptions&) -> std::unique_ptr<FrameDrawing> {
         return std::make_unique<CoverCopyDrawing>();
     };
-    setup.makeTracking = [](const LaunchOptions&) -> std::unique_ptr<FaceTracking> {
-        return std::make_unique<NoFaceTracking>();
+    setup.makeTracking = [](const LaunchOptions& options) -> std::unique_ptr<FaceTracking> {
+        return std::make_unique<ModelFaceTracking>(options);
     };
     return setup;
 }
@@ -127,6 +129,8 @@ void Engine::run() {
         lastCpu100ns_ = processCpu100ns();
         while (pass()) {
         }
+    } catch (const ModelError& error) {
+        logLine("engine: face model error: %s", error.what());
     } catch (const FaceModelError& error) {
         logLine("engine: face model error: %s", error.what());
     } catch (const std::exception& error) {

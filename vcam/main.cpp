@@ -80,15 +80,20 @@ void reportCost(int frames, int missed) {
 }
 
 // Frames copied from the section wait here for the encoder, so a slow encode never makes the reader
-// miss a frame.
+// miss a frame. The pool starts small and grows while the encoder is behind, up to two seconds of frames.
 class FrameQueue {
 public:
-    explicit FrameQueue(size_t slots) : free_(slots) {
+    FrameQueue(size_t initialSlots, size_t maxSlots)
+        : free_(initialSlots), slots_(initialSlots), maxSlots_(maxSlots) {
         for (auto& slot : free_)
             slot.resize(kFrameBytes);
     }
     std::vector<uint8_t> takeFree() {
         std::unique_lock lock(mutex_);
+        if (free_.empty() && slots_ < maxSlots_) {
+            ++slots_;
+            return std::vector<uint8_t>(kFrameBytes);
+        }
         changed_.wait(lock, [&] { return !free_.empty(); });
         std::vector<uint8_t> slot = std::move(free_.back());
         free_.pop_back();
@@ -124,6 +129,8 @@ private:
     std::condition_variable changed_;
     std::vector<std::vector<uint8_t>> free_;
     std::deque<std::pair<std::vector<uint8_t>, uint64_t>> full_;
+    size_t slots_;
+    size_t maxSlots_;
     bool closed_ = false;
 };
 
@@ -143,7 +150,7 @@ int record(const Arguments& args) {
     }
     section.publish();
 
-    FrameQueue queue(8);
+    FrameQueue queue(4, 60);
     std::atomic<bool> encodeFailed{false};
     std::thread encoder([&] {
         std::vector<uint8_t> slot;
@@ -156,13 +163,20 @@ int record(const Arguments& args) {
 
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new
     int missed = 0;
+    uint64_t lastStamp = 0;
     auto pollOnce = [&] {
         std::vector<uint8_t> slot = queue.takeFree();
         uint32_t sequence = 0;
         uint64_t stamp = 0;
         if (copyCompleteFrame(section.view(), last, slot.data(), &sequence, &stamp) == CopyResult::Copied) {
             // The counter moves by 2 per frame; a bigger step means frames came faster than we read.
-            missed += static_cast<int>((sequence - last) / 2) - 1;
+            if (sequence - last > 2) {
+                missed += static_cast<int>((sequence - last) / 2) - 1;
+                std::fprintf(stderr, "%s: frames missed before sequence %u (stamp %llu, previous %llu)\n",
+                             kCompanionName, sequence, static_cast<unsigned long long>(stamp),
+                             static_cast<unsigned long long>(lastStamp));
+            }
+            lastStamp = stamp;
             last = sequence;
             queue.push(std::move(slot), stamp);
             return true;
@@ -170,8 +184,16 @@ int record(const Arguments& args) {
         queue.giveBack(std::move(slot));
         return false;
     };
+    // Right after a frame the next one may follow at once (the engine catching up after a slow frame),
+    // so the reader stays awake for a moment; otherwise it naps between polls.
+    auto lastFrame = Clock::now();
     while (keepRunning(args) && !encodeFailed) {
-        if (!pollOnce()) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (pollOnce())
+            lastFrame = Clock::now();
+        else if (Clock::now() - lastFrame < std::chrono::milliseconds(3))
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     pollOnce();  // the program's last frame, written before it asked us to end
     queue.close();

@@ -59,7 +59,7 @@ bool Recorder::open(const std::string& path, std::string* message) {
     codec_->max_b_frames = 0;
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (encoder->id == AV_CODEC_ID_H264) {
-        av_opt_set(codec_->priv_data, "preset", "veryfast", 0);
+        av_opt_set(codec_->priv_data, "preset", "ultrafast", 0);
         av_opt_set(codec_->priv_data, "crf", "20", 0);
     } else {
         codec_->bit_rate = 6000000;

@@ -148,4 +148,9 @@ std::vector<std::string> listCameras(VideoBackend& backend) {
     return names;
 }
 
+std::vector<std::string> listCameras() {
+    std::unique_ptr<VideoBackend> backend = makeSystemVideoBackend();
+    return listCameras(*backend);
+}
+
 }  // namespace qm

@@ -52,6 +52,8 @@ bool readFrame(SourceState& source, SourceContext& context);
 
 // Friendly names of every camera except the program's own, in enumeration order.
 std::vector<std::string> listCameras(VideoBackend& backend);
+// The same for this machine's cameras (the window's camera menu; any thread).
+std::vector<std::string> listCameras();
 
 // The file-name part of a path (after the last '/').
 std::string fileNamePart(const std::string& path);

@@ -257,6 +257,8 @@ bool Engine::pass() {
     SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
     DrawRequest request;
     request.face = faceFound ? &geometry_ : nullptr;
+    request.landmarks = faceFound ? &landmarks_ : nullptr;
+    if (removeBody || replaceBackground) request.personMask = tracking_->segmentPerson(frame);
     request.effectiveFace = effectiveFace;
     request.timeMs = t1;
     request.removeBody = removeBody;

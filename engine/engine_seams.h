@@ -46,7 +46,11 @@ struct FrameFilters {
 
 // What one frame's composition is asked to do.
 struct DrawRequest {
-    const FaceGeometry* face = nullptr;  // null: no face this frame
+    const FaceGeometry* face = nullptr;      // null: no face this frame
+    const LandmarkSet* landmarks = nullptr;  // with face
+    // This frame's person mask (256 × 144 BGRA, rows of 1024 bytes) when a body or background effect
+    // needs it and the mask model gave one; null otherwise.
+    const uint8_t* personMask = nullptr;
     int effectiveFace = 0;
     double timeMs = 0;
     bool removeBody = false;
@@ -70,6 +74,11 @@ public:
     virtual float trackFace(const SourceFrame& frame, const FaceRegion& region, LandmarkSet* landmarks) = 0;
     virtual FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) = 0;
     virtual FaceGeometry computeGeometry(const LandmarkSet& landmarks) = 0;
+    // Runs the person mask on the frame; the 256 × 144 mask pixels, or null when there is none.
+    virtual const uint8_t* segmentPerson(const SourceFrame& frame) {
+        (void)frame;
+        return nullptr;
+    }
     virtual void applyLook(SourceFrame& frame, const FaceGeometry& face, int look, bool masculine,
                            float strength) {
         (void)frame, (void)face, (void)look, (void)masculine, (void)strength;

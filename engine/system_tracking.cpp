@@ -3,6 +3,7 @@
 #include "tracking/face_detector.h"
 #include "tracking/face_geometry.h"
 #include "tracking/face_mesh.h"
+#include "tracking/person_mask.h"
 
 namespace qm {
 namespace {
@@ -37,6 +38,11 @@ FaceRegion ModelFaceTracking::regionFromLandmarks(const LandmarkSet& landmarks) 
 
 FaceGeometry ModelFaceTracking::computeGeometry(const LandmarkSet& landmarks) {
     return qm::computeGeometry(landmarks);
+}
+
+const uint8_t* ModelFaceTracking::segmentPerson(const SourceFrame& frame) {
+    if (!qm::segmentPerson(tracker_, pictureOf(frame))) return nullptr;
+    return tracker_.personMaskPixels.data();
 }
 
 }  // namespace qm

@@ -18,6 +18,7 @@ public:
     float trackFace(const SourceFrame& frame, const FaceRegion& region, LandmarkSet* landmarks) override;
     FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) override;
     FaceGeometry computeGeometry(const LandmarkSet& landmarks) override;
+    const uint8_t* segmentPerson(const SourceFrame& frame) override;
 
     // The drawing side runs the person mask through the same tracker.
     FaceTracker& tracker() { return tracker_; }

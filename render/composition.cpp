@@ -1,0 +1,293 @@
+#include "render/composition.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/failure.h"
+#include "render/cover.h"
+
+namespace qm {
+
+namespace {
+
+cairo_matrix_t coverMatrix(int width, int height) {
+    const CoverTransform t = coverTransform(width, height);
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, t.scale, 0, 0, t.scale, t.offsetX, t.offsetY);
+    return m;
+}
+
+// A face whose measures aren't all finite numbers is treated as no face: nothing sane can be drawn from it.
+bool finiteFace(const FaceGeometry& f) {
+    const float values[] = {f.leftEye.x,    f.leftEye.y,    f.rightEye.x,  f.rightEye.y,    f.leftBrow.x,
+                            f.leftBrow.y,   f.rightBrow.x,  f.rightBrow.y, f.mouthCentre.x, f.mouthCentre.y,
+                            f.faceCentre.x, f.faceCentre.y, f.eyeWidth,    f.mouthWidth,    f.mouthHeight,
+                            f.mouthOpen,    f.faceWidth,    f.roll,        f.eyeOpen,       f.gazeX,
+                            f.gazeY,        f.browRaise};
+    for (float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+void resetBrush(cairo_pattern_t* pattern) {
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    cairo_pattern_set_matrix(pattern, &identity);
+}
+
+}  // namespace
+
+HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& filters) {
+    cairo_t* cr = g_.cr.get();
+    ComposeInput input = in;
+    if (input.face && !finiteFace(*input.face)) input.face = nullptr;
+    const int w = g_.sourceWidth, h = g_.sourceHeight;
+
+    // 1. The source frame into the source bitmap.
+    if (HResult hr = uploadSourceFrame(g_, input.sourcePixels, input.sourceStride); hr != kOk) return hr;
+
+    // 2. Baselines (and the photo's live features) follow every frame with a face.
+    if (input.face) {
+        updateBaselines(baselines_, *input.face);
+        if (filters.faceKind == kFaceCustom && photoLoaded()) updatePhotoLive(*input.face);
+    }
+
+    // 3. Everything is drawn in source pixels through the cover transform.
+    const cairo_matrix_t cover = coverMatrix(w, h);
+
+    // 4. Room requests from the window.
+    applyRoomRequests(input);
+
+    // 5. Person mask.
+    bool maskReady = false;
+    if ((filters.removeBody || filters.replaceBackground) && input.personMask) {
+        uploadPersonMask(g_, input.personMask);
+        maskReady = true;
+    }
+    const bool bodyGone = maskReady && filters.removeBody;
+
+    // 6. The learned room keeps learning while the body is hidden over nothing better.
+    if (bodyGone && !capturedRoom_ && !filters.backgroundPicture) updateLearnedRoom();
+
+    // 7–9. Back layer, visitor, person.
+    cairo_save(cr);
+    cairo_set_matrix(cr, &cover);
+    drawBackLayer(filters, maskReady, bodyGone);
+    if (maskReady) {
+        drawVisitor();
+        if (!bodyGone) drawPerson();
+    }
+
+    // 10. No face: the next face starts afresh.
+    if (!input.face) {
+        lastFaceTime_ = 0;
+        hasPreviousCentre_ = false;
+        anchors_.reset();
+        resetWearFilters();
+        googly_.reset = true;
+        cairo_restore(cr);
+        return hresultFromCairo(cairo_status(cr));
+    }
+
+    // 11. Smoothed anchors and head velocity, only when something follows the face.
+    if (filters.faceKind != kFaceNone || wearActive() || bodyGone) {
+        double elapsed = 1.0 / 30;
+        if (lastFaceTime_ > 0) elapsed = std::clamp((input.timeMs - lastFaceTime_) / 1000, 0.001, 0.2);
+        lastFaceTime_ = input.timeMs;
+        const SmoothedAnchors s = anchors_.filter(*input.face, elapsed);
+        if (hasPreviousCentre_) {
+            headVelocityX_ = static_cast<float>((s.centreX - previousCentreX_) / (elapsed * 30));
+            headVelocityY_ = static_cast<float>((s.centreY - previousCentreY_) / (elapsed * 30));
+        }
+        previousCentreX_ = s.centreX;
+        previousCentreY_ = s.centreY;
+        hasPreviousCentre_ = true;
+        cairo_matrix_t placement = cover;
+
+        // 12. Body-less: torso and head cut-out over the room.
+        if (bodyGone) {
+            if (torsoChosen()) drawTorso(*input.face, s, input.timeMs, &placement);
+            drawHeadCutout(s, placement);
+        }
+        // 13. The face filter.
+        drawFaceFilter(input, filters, s, elapsed, placement);
+    }
+    cairo_restore(cr);
+    // 14. Cairo keeps the first error of the context: a failed frame stops the engine.
+    return hresultFromCairo(cairo_status(cr));
+}
+
+void Composer::applyRoomRequests(const ComposeInput& input) {
+    const RoomFlags& room = input.room;
+    auto setCaptured = [&](bool captured) {
+        if (room.roomCaptured) room.roomCaptured->store(captured);
+    };
+    if (room.forgetRoomRequest && room.forgetRoomRequest->exchange(false)) {
+        capturedRoom_.reset();
+        setCaptured(false);
+    }
+    if (room.captureRoomRequest && room.captureRoomRequest->exchange(false)) {
+        capturedRoom_.reset();
+        SurfacePtr copy(cairo_image_surface_create(CAIRO_FORMAT_RGB24, g_.sourceWidth, g_.sourceHeight));
+        bool ok = checkSurface(copy.get()) == kOk;
+        if (ok) {
+            ContextPtr c(cairo_create(copy.get()));
+            cairo_set_operator(c.get(), CAIRO_OPERATOR_SOURCE);
+            cairo_set_source_surface(c.get(), g_.source.get(), 0, 0);
+            cairo_paint(c.get());
+            ok = cairo_status(c.get()) == CAIRO_STATUS_SUCCESS;
+        }
+        if (ok) capturedRoom_ = std::move(copy);
+        setCaptured(ok);
+    }
+    if (capturedRoom_ && (cairo_image_surface_get_width(capturedRoom_.get()) != g_.sourceWidth ||
+                          cairo_image_surface_get_height(capturedRoom_.get()) != g_.sourceHeight)) {
+        capturedRoom_.reset();
+        setCaptured(false);
+    }
+}
+
+void Composer::drawBackLayer(const ComposeFilters& filters, bool maskReady, bool bodyGone) {
+    cairo_t* cr = g_.cr.get();
+    const int w = g_.sourceWidth, h = g_.sourceHeight;
+    if (maskReady && filters.backgroundPicture && filters.backgroundPicture->bitmap) {
+        drawBackgroundPicture(*filters.backgroundPicture);
+        return;
+    }
+    cairo_surface_t* back = g_.source.get();
+    if (bodyGone) {
+        if (capturedRoom_)
+            back = capturedRoom_.get();
+        else if (cairo_surface_t* learned = learnedRoom())
+            back = learned;
+    }
+    const int backWidth = cairo_image_surface_get_width(back),
+              backHeight = cairo_image_surface_get_height(back);
+    const double k = static_cast<double>(w) / backWidth;
+
+    cairo_save(cr);
+    if (maskReady && filters.blur) {
+        cairo_surface_t* blurred = blurBitmap(back, static_cast<float>(w * 0.012 / k), g_.backgroundBlur);
+        if (blurred) {
+            // The blur fades out at the picture's edges. Drawn as the canvas's new content on an opaque
+            // canvas, that fade shows black there, never an older frame.
+            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+            cairo_scale(cr, k, k);
+            cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+            cairo_rectangle(cr, 0, 0, backWidth, backHeight);
+            cairo_clip(cr);
+            cairo_scale(cr, static_cast<double>(backWidth) / cairo_image_surface_get_width(blurred),
+                        static_cast<double>(backHeight) / cairo_image_surface_get_height(blurred));
+            cairo_set_source_surface(cr, blurred, 0, 0);
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+            cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+            cairo_paint(cr);
+            cairo_restore(cr);
+            return;
+        }
+    }
+    // The bitmap stretched over the source rectangle, replacing whatever the canvas held.
+    cairo_rectangle(cr, 0, 0, w, h);
+    cairo_clip(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    if (back == g_.source.get()) {
+        resetBrush(g_.sourceBrush.get());
+        cairo_set_source(cr, g_.sourceBrush.get());
+    } else {
+        cairo_scale(cr, k, k);
+        cairo_set_source_surface(cr, back, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+        cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+    }
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+void Composer::drawBackgroundPicture(const Picture& picture) {
+    cairo_t* cr = g_.cr.get();
+    const int w = g_.sourceWidth, h = g_.sourceHeight;
+    // The picture's crop never changes while the picture and source size stay: draw it once onto a
+    // canvas-sized layer and copy that layer each frame.
+    if (!backgroundLayer_ || backgroundLayerPicture_ != picture.bitmap.get() || backgroundLayerWidth_ != w ||
+        backgroundLayerHeight_ != h) {
+        backgroundLayer_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kCanvasWidth, kCanvasHeight));
+        ContextPtr c(cairo_create(backgroundLayer_.get()));
+        const cairo_matrix_t cover = coverMatrix(w, h);
+        cairo_set_matrix(c.get(), &cover);
+        const int pw = cairo_image_surface_get_width(picture.bitmap.get());
+        const int ph = cairo_image_surface_get_height(picture.bitmap.get());
+        const CropRect crop = backgroundCrop(pw, ph, w, h);
+        cairo_rectangle(c.get(), 0, 0, w, h);
+        cairo_clip(c.get());
+        cairo_scale(c.get(), w / (crop.x1 - crop.x0), h / (crop.y1 - crop.y0));
+        cairo_translate(c.get(), -crop.x0, -crop.y0);
+        cairo_set_source_surface(c.get(), picture.bitmap.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
+        cairo_pattern_set_extend(cairo_get_source(c.get()), CAIRO_EXTEND_PAD);
+        cairo_paint(c.get());
+        backgroundLayerPicture_ = picture.bitmap.get();
+        backgroundLayerWidth_ = w;
+        backgroundLayerHeight_ = h;
+    }
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, backgroundLayer_.get(), 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+void Composer::drawPerson() {
+    // The person layer is the source weighted by the mask brush stretched over the source rectangle
+    // (scale source / mask size), made at the source's resolution and drawn like the source itself.
+    cairo_pattern_t* person = buildPersonLayer(g_.source.get(), g_.maskBuffer.data(), personLayer_);
+    if (!person) return;
+    cairo_t* cr = g_.cr.get();
+    cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, g_.sourceWidth, g_.sourceHeight);
+    cairo_clip(cr);
+    cairo_set_source(cr, person);
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+void Composer::drawFaceFilter(const ComposeInput& input, const ComposeFilters& filters,
+                              const SmoothedAnchors& s, double elapsed, const cairo_matrix_t& placement) {
+    const FaceGeometry& face = *input.face;
+    const Fit& fit = filters.faceFit;
+    const float w = s.faceWidth * fit.scale;
+    const float ox = fit.x * w, oy = -fit.y * w;
+    const float c = std::cos(s.roll), sn = std::sin(s.roll);
+    const float offsetX = c * ox - sn * oy, offsetY = sn * ox + c * oy;
+    switch (filters.faceKind) {
+        case kFaceNone:
+            if (wearActive()) drawWearOnRealFace(face, elapsed, placement);
+            break;
+        case kFaceMorvel:
+        case kFaceOrange:
+        case kFaceBanana:
+        case kFaceGoogly: {
+            const FacePicture& picture =
+                g_.faces[filters.faceKind == kFaceGoogly ? kMorvelPicture : filters.faceKind - kFaceMorvel];
+            GooglyDrive googly{&googly_, headVelocityX_, headVelocityY_, baselines_.eyeOpenReference};
+            const float x = s.centreX + offsetX, y = s.centreY + offsetY;
+            const FacePicturePlacement where =
+                drawFacePicture(g_, picture, face, x, y, w, s.roll, placement,
+                                filters.faceKind == kFaceGoogly ? &googly : nullptr);
+            if (wearActive()) drawWearOnPicture(picture, where, x, y, s.roll, placement);
+            break;
+        }
+        case kFaceKitten:
+            drawKitten(g_, face, s.eyeMidX + offsetX, s.eyeMidY + offsetY, s.eyeDistance * fit.scale, s.roll,
+                       placement, baselines_.eyeOpenReference);
+            break;
+        case kFaceCustom:
+            if (photoLoaded())
+                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll, placement);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace qm

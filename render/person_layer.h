@@ -1,0 +1,26 @@
+// The person cut out of the camera frame: each source pixel weighted by the person mask (256 × 144,
+// stretched bilinearly over the frame), premultiplied, ready to be drawn over the back layer.
+// Engine thread; the layer's memory is made when the source size changes and reused every frame.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/cairo_handles.h"
+
+namespace qm {
+
+struct PersonLayer {
+    SurfacePtr surface;                  // ARGB32, the source's size
+    PatternPtr brush;                    // bilinear, on surface
+    std::vector<int> column0, column1;   // mask columns around each source column
+    std::vector<uint16_t> columnWeight;  // weight of column1, 0..256
+    std::vector<uint16_t> maskRow;       // one mask row interpolated vertically, 256 values × 256
+    std::vector<uint8_t> rowMask;        // the mask over one source row
+};
+
+// Fills the layer from an RGB24 source bitmap and the mask's BGRA pixels (the value in every byte).
+// Returns the layer's brush, or null when its surface can't be made.
+cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, PersonLayer& layer);
+
+}  // namespace qm

@@ -1,0 +1,316 @@
+#include "render/pictures.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "app/failure.h"
+#include "platform/paths.h"
+#include "render/effects.h"
+
+namespace qm {
+
+namespace {
+
+constexpr HResult kPictureUnreadable = 0x88982F50;  // "component not found": the file isn't a picture we read
+
+struct PixbufRelease {
+    void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
+};
+using PixbufPtr = std::unique_ptr<GdkPixbuf, PixbufRelease>;
+
+// Decodes a file, scaled down (aspect kept) so that neither side exceeds maxSide, or to exactly
+// targetWidth × targetHeight when those are positive. A file whose declared size is absurd is refused
+// before any pixel is decoded, unless its decoder can scale down while decoding (JPEG).
+PixbufPtr decodeBounded(const std::string& path, int maxSide, int targetWidth, int targetHeight,
+                        int* fullWidth, int* fullHeight) {
+    int width = 0, height = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
+    if (!format || width <= 0 || height <= 0) return nullptr;
+    gchar* formatName = gdk_pixbuf_format_get_name(format);
+    const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
+    g_free(formatName);
+    constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024;
+    if (!scalesWhileDecoding && static_cast<double>(width) * height > kMaxFullDecodePixels) return nullptr;
+    *fullWidth = width;
+    *fullHeight = height;
+
+    int w = width, h = height;
+    if (targetWidth > 0 && targetHeight > 0) {
+        w = targetWidth;
+        h = targetHeight;
+    } else if (std::max(width, height) > maxSide) {
+        const double scale = static_cast<double>(maxSide) / std::max(width, height);
+        w = std::max(1, static_cast<int>(std::lround(width * scale)));
+        h = std::max(1, static_cast<int>(std::lround(height * scale)));
+    }
+    GError* error = nullptr;
+    GdkPixbuf* pixbuf = (w == width && h == height)
+                            ? gdk_pixbuf_new_from_file(path.c_str(), &error)
+                            : gdk_pixbuf_new_from_file_at_scale(path.c_str(), w, h, FALSE, &error);
+    if (error) g_error_free(error);
+    if (!pixbuf) return nullptr;
+    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3) {
+        g_object_unref(pixbuf);
+        return nullptr;
+    }
+    return PixbufPtr(pixbuf);
+}
+
+// Straight RGB(A) rows → premultiplied BGRA rows of width × 4 bytes.
+void premultiplyInto(GdkPixbuf* pixbuf, std::vector<uint8_t>* out) {
+    const int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const bool hasAlpha = gdk_pixbuf_get_has_alpha(pixbuf) && channels == 4;
+    const guint8* data = gdk_pixbuf_read_pixels(pixbuf);
+    out->resize(static_cast<size_t>(width) * height * 4);
+    uint8_t* o = out->data();
+    for (int y = 0; y < height; ++y) {
+        const guint8* in = data + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x, in += channels, o += 4) {
+            const unsigned a = hasAlpha ? in[3] : 255;
+            o[0] = static_cast<uint8_t>((in[2] * a + 127) / 255);
+            o[1] = static_cast<uint8_t>((in[1] * a + 127) / 255);
+            o[2] = static_cast<uint8_t>((in[0] * a + 127) / 255);
+            o[3] = static_cast<uint8_t>(a);
+        }
+    }
+}
+
+SurfacePtr surfaceFromPixels(const uint8_t* pixels, int width, int height) {
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    if (checkSurface(surface.get()) != kOk) return surface;
+    cairo_surface_flush(surface.get());
+    uint8_t* data = cairo_image_surface_get_data(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(data + static_cast<size_t>(y) * stride, pixels + static_cast<size_t>(y) * width * 4,
+                    static_cast<size_t>(width) * 4);
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+int orientationOf(GdkPixbuf* pixbuf) {
+    const gchar* value = gdk_pixbuf_get_option(pixbuf, "orientation");
+    if (!value) return 1;
+    char* end = nullptr;
+    const long orientation = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || orientation < 0 || orientation > 65535) return 1;
+    return static_cast<int>(orientation);
+}
+
+}  // namespace
+
+std::string assetPath(const std::string& fileName) {
+    return executableDir() + fileName;
+}
+
+HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture) {
+    int fullWidth = 0, fullHeight = 0;
+    PixbufPtr pixbuf = decodeBounded(path, kMaxPictureSide, 0, 0, &fullWidth, &fullHeight);
+    if (!pixbuf) {
+        const std::string message = "a picture is missing: " + path;
+        return reportFailure("Engine", __LINE__, kPictureUnreadable, message.c_str());
+    }
+    std::vector<uint8_t> pixels;
+    premultiplyInto(pixbuf.get(), &pixels);
+    const int width = gdk_pixbuf_get_width(pixbuf.get()), height = gdk_pixbuf_get_height(pixbuf.get());
+    SurfacePtr surface = surfaceFromPixels(pixels.data(), width, height);
+    if (HResult hr = checkSurface(surface.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
+    picture->bitmap = std::move(surface);
+    if (wantPixels) {
+        picture->pixels = std::move(pixels);
+        picture->pixelWidth = static_cast<uint32_t>(width);
+        picture->pixelHeight = static_cast<uint32_t>(height);
+    }
+    return kOk;
+}
+
+HResult loadFacePicture(const std::string& path, const FaceAnchors& anchors, const float* relativeTop,
+                        FacePicture* face) {
+    Picture picture;
+    if (HResult hr = loadPicture(path, true, &picture); hr != kOk) return hr;
+    const int width = static_cast<int>(picture.pixelWidth), height = static_cast<int>(picture.pixelHeight);
+    face->box = measureHeadBox(picture.pixels.data(), width, height, anchors, relativeTop);
+    face->width = static_cast<float>(width);
+    face->height = static_cast<float>(height);
+    face->anchors = anchors;
+
+    // The shadow never changes, so it is made once here: blur 0.03 × width, black at 40 %.
+    const float sigma = 0.03f * face->width;
+    const int margin = shadowMargin(sigma);
+    SurfacePtr shadow(
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width + 2 * margin, height + 2 * margin));
+    if (HResult hr = checkSurface(shadow.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
+    cairo_surface_flush(shadow.get());
+    PixelView src{picture.pixels.data(), width, height, width * 4};
+    PixelView dst{cairo_image_surface_get_data(shadow.get()), width + 2 * margin, height + 2 * margin,
+                  cairo_image_surface_get_stride(shadow.get())};
+    const float colour[4] = {0, 0, 0, 0.4f};
+    GaussianBlur blur;
+    makeShadow(src, dst, sigma, colour, blur);
+    cairo_surface_mark_dirty(shadow.get());
+    face->shadow = std::move(shadow);
+    face->shadowMargin = margin;
+    const int fullWidth = width + 2 * margin, fullHeight = height + 2 * margin;
+    for (int level = 0; level < 3; ++level) {
+        const double scale = 1.0 / (1 << level);
+        SurfacePtr layer = makePaddedSurface(std::max(1, static_cast<int>(fullWidth * scale)),
+                                             std::max(1, static_cast<int>(fullHeight * scale)));
+        if (HResult hr = checkSurface(layer.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
+        cairo_t* cr = cairo_create(layer.get());
+        cairo_scale(cr, scale, scale);
+        cairo_set_source_surface(cr, face->shadow.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        cairo_paint(cr);
+        cairo_set_source_surface(cr, picture.bitmap.get(), margin, margin - 0.02 * face->width);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        cairo_paint(cr);
+        const HResult hr = hresultFromCairo(cairo_status(cr));
+        cairo_destroy(cr);
+        if (hr != kOk) return reportFailure("Engine", __LINE__, hr);
+        face->withShadow[level] = std::move(layer);
+    }
+    face->bitmap = std::move(picture.bitmap);
+    return kOk;
+}
+
+void photoSize(int width, int height, int orientation, int* outWidth, int* outHeight) {
+    const double scale = std::min(1.0, static_cast<double>(kMaxPhotoSide) / std::max(width, height));
+    int w = std::max(1, static_cast<int>(std::lround(width * scale)));
+    int h = std::max(1, static_cast<int>(std::lround(height * scale)));
+    if (orientation == 6 || orientation == 8) std::swap(w, h);
+    *outWidth = w;
+    *outHeight = h;
+}
+
+bool loadPhoto(const std::string& path, std::vector<uint8_t>* pixels, int* width, int* height) {
+    int fullWidth = 0, fullHeight = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &fullWidth, &fullHeight);
+    if (!format || fullWidth <= 0 || fullHeight <= 0) return false;
+    int w = 0, h = 0;
+    photoSize(fullWidth, fullHeight, 1, &w, &h);
+    PixbufPtr pixbuf = decodeBounded(path, kMaxPhotoSide, w, h, &fullWidth, &fullHeight);
+    if (!pixbuf) return false;
+
+    GdkPixbuf* oriented = nullptr;
+    switch (orientationOf(pixbuf.get())) {
+        case 2:
+            oriented = gdk_pixbuf_flip(pixbuf.get(), TRUE);
+            break;
+        case 3:
+            oriented = gdk_pixbuf_rotate_simple(pixbuf.get(), GDK_PIXBUF_ROTATE_UPSIDEDOWN);
+            break;
+        case 4:
+            oriented = gdk_pixbuf_flip(pixbuf.get(), FALSE);
+            break;
+        case 6:
+            oriented = gdk_pixbuf_rotate_simple(pixbuf.get(), GDK_PIXBUF_ROTATE_CLOCKWISE);
+            break;
+        case 8:
+            oriented = gdk_pixbuf_rotate_simple(pixbuf.get(), GDK_PIXBUF_ROTATE_COUNTERCLOCKWISE);
+            break;
+        default:
+            break;
+    }
+    if (oriented) pixbuf.reset(oriented);
+    premultiplyInto(pixbuf.get(), pixels);
+    *width = gdk_pixbuf_get_width(pixbuf.get());
+    *height = gdk_pixbuf_get_height(pixbuf.get());
+    return true;
+}
+
+void unpremultiplyForSave(const uint8_t* pixels, size_t pixelCount, uint8_t* out) {
+    for (size_t i = 0; i < pixelCount; ++i, pixels += 4, out += 4) {
+        const unsigned a = pixels[3];
+        if (a == 0) {
+            std::memset(out, 0, 4);
+            continue;
+        }
+        for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<uint8_t>(std::min(255u, pixels[c] * 255u / a));
+        out[3] = static_cast<uint8_t>(a);
+    }
+}
+
+bool savePng(const std::string& path, const uint8_t* pixels, int width, int height) {
+    if (!pixels || width <= 0 || height <= 0) return false;
+    std::vector<uint8_t> straight(static_cast<size_t>(width) * height * 4);
+    unpremultiplyForSave(pixels, static_cast<size_t>(width) * height, straight.data());
+    // BGRA → RGBA for the encoder.
+    for (size_t i = 0; i < straight.size(); i += 4)
+        std::swap(straight[i], straight[i + 2]);
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(straight.data(), GDK_COLORSPACE_RGB, TRUE, 8, width, height,
+                                                 width * 4, nullptr, nullptr);
+    if (!pixbuf) return false;
+    GError* error = nullptr;
+    const gboolean saved = gdk_pixbuf_save(pixbuf, path.c_str(), "png", &error, nullptr);
+    if (error) g_error_free(error);
+    g_object_unref(pixbuf);
+    return saved;
+}
+
+bool sampleSkinColour(bool premultiplied, const uint8_t* pixels, int width, int height, float leftEyeX,
+                      float leftEyeY, float rightEyeX, float rightEyeY, bool preferBrighter,
+                      Colour3* colour) {
+    if (!pixels || width <= 0 || height <= 0) return false;
+    const float dx = rightEyeX - leftEyeX, dy = rightEyeY - leftEyeY;
+    const float d = std::sqrt(dx * dx + dy * dy);
+    const float angle = std::atan2(dy, dx), c = std::cos(angle), s = std::sin(angle);
+    const float mx = (leftEyeX + rightEyeX) / 2, my = (leftEyeY + rightEyeY) / 2;
+    const float side = 0.3f * d;
+    Colour3 patches[2];
+    int found = 0;
+    for (int j = -1; j <= 1; j += 2) {
+        const float cornerX = mx + (j * 0.62f * d * c - 0.62f * d * s) - side / 2;
+        const float cornerY = my + (j * 0.62f * d * s + 0.62f * d * c) - side / 2;
+        if (cornerX < 0 || cornerY < 0 || cornerX + side > width - 1 || cornerY + side > height - 1 ||
+            side < 2)
+            continue;
+        const float step = std::max(1.0f, side / 8);
+        double r = 0, g = 0, b = 0;
+        int count = 0;
+        for (float py = 0; py < side; py += step)
+            for (float px = 0; px < side; px += step) {
+                const uint8_t* p =
+                    pixels +
+                    (static_cast<size_t>(cornerY + py) * width + static_cast<size_t>(cornerX + px)) * 4;
+                if (premultiplied) {
+                    if (p[3] < 128) continue;
+                    r += p[2] * 255.0 / p[3];
+                    g += p[1] * 255.0 / p[3];
+                    b += p[0] * 255.0 / p[3];
+                } else {
+                    r += p[2];
+                    g += p[1];
+                    b += p[0];
+                }
+                ++count;
+            }
+        if (count == 0) continue;
+        patches[found++] = {static_cast<float>(r / count / 255), static_cast<float>(g / count / 255),
+                            static_cast<float>(b / count / 255)};
+    }
+    if (found == 0) return false;
+    if (found == 1) {
+        *colour = patches[0];
+        return true;
+    }
+    if (preferBrighter) {
+        auto brightness = [](const Colour3& p) { return 0.3f * p.r + 0.6f * p.g + 0.1f * p.b; };
+        const float b0 = brightness(patches[0]), b1 = brightness(patches[1]);
+        const Colour3& brighter = b0 >= b1 ? patches[0] : patches[1];
+        const float darker = std::max(std::min(b0, b1), 0.001f);
+        if (std::max(b0, b1) > 1.8f * darker) {
+            *colour = brighter;
+            return true;
+        }
+    }
+    *colour = {(patches[0].r + patches[1].r) / 2, (patches[0].g + patches[1].g) / 2,
+               (patches[0].b + patches[1].b) / 2};
+    return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,67 @@
+// The replacement-face painters: a face picture carrying the user's own eyes and mouth (morvel, orange,
+// banana), the googly-eyed morvel and the kitten. Composition calls one painter per frame with an anchor,
+// a size and an angle already smoothed, and the placement transform P (source pixels → canvas).
+//
+// Contract: engine thread only; they draw on graphics.cr with the brushes made at start and keep no state
+// but the googly pupils, which the composer owns and passes in.
+#pragma once
+
+#include <cairo.h>
+
+#include "render/graphics.h"
+#include "tracking/face_types.h"
+
+namespace qm {
+
+// The two googly pupils: offsets and velocities in eye radii. They rest at the bottom of the eye.
+struct GooglyState {
+    float x[2] = {0, 0};
+    float y[2] = {0.42f, 0.42f};
+    float vx[2] = {0, 0};
+    float vy[2] = {0, 0};
+    float previousVelocityX = 0, previousVelocityY = 0;
+    bool reset = true;  // set at start and while no face is seen: the next frame applies no kick
+};
+
+// What the googly eyes need each frame: their state, the head velocity (source pixels per 1/30 s) and the
+// eye-open reference for the blink.
+struct GooglyDrive {
+    GooglyState* state;
+    float headVelocityX, headVelocityY;
+    float eyeOpenReference;
+};
+
+constexpr float kPupilTravel = 0.42f;  // the farthest a pupil's centre gets from the eye's, in eye radii
+
+// Blink amount shared by the googly eyes and the kitten: 0 open, 1 shut.
+float blinkAmount(float eyeOpen, float eyeOpenReference);
+// The kitten's mouth opening: 0 until mouthOpen 0.03, 1 from 0.25, smooth between.
+float kittenMouthOpening(float mouthOpen);
+// One step of the pupils' physics for eye radius r (in source pixels).
+void stepPupils(GooglyState& state, float headVelocityX, float headVelocityY, float r);
+
+// Where a face picture landed, for the wear items drawn on it.
+struct FacePicturePlacement {
+    cairo_matrix_t pictureTransform;  // T: picture pixels → source pixels
+    float anchorX, anchorY;           // the picture's centre anchor in picture pixels
+    float horizontalScale;            // h
+    float leftEyeX, leftEyeY, rightEyeX, rightEyeY, mouthX, mouthY;  // destinations in picture pixels
+    float mouthDrop;  // featureScale × inner-lip opening, source pixels
+};
+
+// Face kinds 1–3 (googly null) and 5 (the morvel with googly set).
+FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, const FaceGeometry& face,
+                                     float x, float y, float width, float angle,
+                                     const cairo_matrix_t& placement, const GooglyDrive* googly);
+
+// Face kind 4: anchored at the user's eye midpoint (x, y); d = smoothed eye distance × fit scale.
+void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d, float angle,
+                const cairo_matrix_t& placement, float eyeOpenReference);
+
+// Pastes the camera's pixels around source point (sx, sy) (an ellipse of radii rx, ry, upright in the
+// face's frame) at picture point (qx, qy), turned by angle and scaled by k, through T then P.
+void pasteFeature(Graphics& g, const FaceGeometry& face, float sx, float sy, float rx, float ry, float qx,
+                  float qy, float angle, float k, const cairo_matrix_t& pictureTransform,
+                  const cairo_matrix_t& placement);
+
+}  // namespace qm

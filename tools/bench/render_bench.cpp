@@ -1,0 +1,156 @@
+// Per-frame drawing costs: the blur alone, and whole composed frames for each back layer and face kind,
+// at 1280 × 720 and 640 × 480 sources. Run from the program's folder (the pictures lie there).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "render/composition.h"
+#include "render/effects.h"
+#include "render/graphics.h"
+
+namespace {
+
+using namespace qm;
+
+Graphics& sharedGraphics() {
+    static std::unique_ptr<Graphics> graphics = [] {
+        auto g = std::make_unique<Graphics>();
+        if (initialiseGraphics(*g, GraphicsOptions{}) != kOk) std::abort();
+        return g;
+    }();
+    return *graphics;
+}
+
+std::vector<uint8_t> cameraFrame(int width, int height) {
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &frame[(static_cast<size_t>(y) * width + x) * 4];
+            p[0] = static_cast<uint8_t>(x * 7 + y), p[1] = static_cast<uint8_t>(y * 3),
+            p[2] = static_cast<uint8_t>(x ^ y), p[3] = 255;
+        }
+    return frame;
+}
+
+std::vector<uint8_t> personMask() {
+    std::vector<uint8_t> mask(kMaskBytes);
+    for (int y = 0; y < kMaskHeight; ++y)
+        for (int x = 0; x < kMaskWidth; ++x) {
+            const float dx = (x - 128) / 60.0f, dy = (y - 100) / 80.0f;
+            const float v = std::clamp(1.5f - std::sqrt(dx * dx + dy * dy), 0.0f, 1.0f);
+            std::memset(&mask[(y * kMaskWidth + x) * 4], static_cast<int>(v * 255), 4);
+        }
+    return mask;
+}
+
+FaceGeometry syntheticFace(int width, int height, int frame) {
+    FaceGeometry f;
+    const float s = width / 640.0f, wobble = std::sin(frame * 0.2f) * 10 * s;
+    f.faceCentre = {width * 0.5f + wobble, height * 0.45f};
+    f.leftEye = {f.faceCentre.x - 30 * s, f.faceCentre.y - 20 * s};
+    f.rightEye = {f.faceCentre.x + 30 * s, f.faceCentre.y - 20 * s};
+    f.leftBrow = {f.leftEye.x, f.leftEye.y - 15 * s};
+    f.rightBrow = {f.rightEye.x, f.rightEye.y - 15 * s};
+    f.mouthCentre = {f.faceCentre.x, f.faceCentre.y + 45 * s};
+    f.eyeWidth = 26 * s;
+    f.mouthWidth = 50 * s;
+    f.mouthHeight = 18 * s;
+    f.mouthOpen = 0.15f + 0.15f * std::sin(frame * 0.3f);
+    f.faceWidth = 130 * s;
+    f.roll = 0.1f * std::sin(frame * 0.1f);
+    f.eyeOpen = 0.28f;
+    return f;
+}
+
+enum Back { kCameraOnly, kPicture, kBlur };
+
+void composeBench(benchmark::State& state, Back back, int faceKind) {
+    Graphics& g = sharedGraphics();
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    createSourceBitmap(g, width, height);
+    const std::vector<uint8_t> frame = cameraFrame(width, height), mask = personMask();
+    static Picture backgroundPicture;
+    if (!backgroundPicture.bitmap) loadPicture(assetPath("orange.png"), false, &backgroundPicture);
+    Composer composer(g);
+    ComposeFilters filters;
+    filters.faceKind = faceKind;
+    filters.replaceBackground = back != kCameraOnly;
+    filters.blur = back == kBlur;
+    filters.backgroundPicture = back == kPicture ? &backgroundPicture : nullptr;
+    std::vector<uint8_t> out(kCanvasWidth * kCanvasHeight * 4);
+    int index = 0;
+    for (auto _ : state) {
+        const FaceGeometry face = syntheticFace(width, height, index);
+        ComposeInput input;
+        input.sourcePixels = frame.data();
+        input.sourceStride = width * 4;
+        input.personMask = mask.data();
+        input.face = faceKind != kFaceNone ? &face : nullptr;
+        input.timeMs = 1000 + index * 33.3;
+        input.frameIndex = index++;
+        composer.composeFrame(input, filters);
+        cairo_surface_flush(g.canvas.get());
+        benchmark::DoNotOptimize(cairo_image_surface_get_data(g.canvas.get()));
+    }
+}
+
+void BM_CameraOnly(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceNone);
+}
+void BM_BackgroundPicture(benchmark::State& s) {
+    composeBench(s, kPicture, kFaceNone);
+}
+void BM_BackgroundBlur(benchmark::State& s) {
+    composeBench(s, kBlur, kFaceNone);
+}
+void BM_FaceMorvel(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceMorvel);
+}
+void BM_FaceOrange(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceOrange);
+}
+void BM_FaceBanana(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceBanana);
+}
+void BM_FaceKitten(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceKitten);
+}
+void BM_FaceGoogly(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceGoogly);
+}
+
+#define SOURCES Args({1280, 720})->Args({640, 480})->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_CameraOnly)->SOURCES;
+BENCHMARK(BM_BackgroundPicture)->SOURCES;
+BENCHMARK(BM_BackgroundBlur)->SOURCES;
+BENCHMARK(BM_FaceMorvel)->SOURCES;
+BENCHMARK(BM_FaceOrange)->SOURCES;
+BENCHMARK(BM_FaceBanana)->SOURCES;
+BENCHMARK(BM_FaceKitten)->SOURCES;
+BENCHMARK(BM_FaceGoogly)->SOURCES;
+
+void BM_GaussianBlur(benchmark::State& state) {
+    const int width = 1280, height = 720;
+    std::vector<uint8_t> src = cameraFrame(width, height), dst(src.size());
+    GaussianBlur blur;
+    const float sigma = static_cast<float>(state.range(0));
+    for (auto _ : state)
+        blur.apply({src.data(), width, height, width * 4}, {dst.data(), width, height, width * 4}, sigma);
+}
+BENCHMARK(BM_GaussianBlur)->Arg(15)->Unit(benchmark::kMillisecond);
+
+void BM_BackgroundBlurLayer(benchmark::State& state) {
+    Graphics& g = sharedGraphics();
+    createSourceBitmap(g, 1280, 720);
+    BlurredLayer layer;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(blurBitmap(g.source.get(), 1280 * 0.012f, layer));
+}
+BENCHMARK(BM_BackgroundBlurLayer)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

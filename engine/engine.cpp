@@ -8,7 +8,8 @@
 #include "app/clock.h"
 #include "app/failure.h"
 #include "app/log.h"
-#include "engine/stand_ins.h"
+#include "engine/no_face_tracking.h"
+#include "engine/render_drawing.h"
 #include "engine/system_tracking.h"
 #include "tracking/model_runtime.h"
 
@@ -46,8 +47,8 @@ EngineSetup programEngineSetup() {
     EngineSetup setup;
     setup.shared = &sharedState();
     setup.makeVideo = [] { return makeSystemVideoBackend(); };
-    setup.makeDrawing = [](const LaunchOptions&) -> std::unique_ptr<FrameDrawing> {
-        return std::make_unique<CoverCopyDrawing>();
+    setup.makeDrawing = [](const LaunchOptions& options) -> std::unique_ptr<FrameDrawing> {
+        return RenderDrawing::create(options, sharedState());
     };
     setup.makeTracking = [](const LaunchOptions& options) -> std::unique_ptr<FaceTracking> {
         return std::make_unique<ModelFaceTracking>(options);

@@ -1,6 +1,6 @@
-// Runs an Engine with the scripted fake video, a drawing probe that records what each frame was asked
-// to draw, and (optionally) a tracker that always finds a face. Each harness has its own shared block,
-// log file and section name.
+// Runs an Engine with the scripted fake video, the real composition behind a probe that records what
+// each frame was asked to draw, and (optionally) a tracker that always finds a face. Each harness has its own
+// shared block, log file and section name.
 #pragma once
 
 #include <unistd.h>
@@ -15,7 +15,8 @@
 #include "app/clock.h"
 #include "app/log.h"
 #include "engine/engine.h"
-#include "engine/stand_ins.h"
+#include "engine/no_face_tracking.h"
+#include "engine/render_drawing.h"
 #include "tests/source/fake_video.h"
 #include "tests/source/test_videos.h"
 
@@ -46,13 +47,14 @@ struct DrawProbe {
 
 class ProbeDrawing final : public FrameDrawing {
 public:
-    explicit ProbeDrawing(std::shared_ptr<DrawProbe> probe) : probe_(std::move(probe)) {}
+    ProbeDrawing(std::shared_ptr<DrawProbe> probe, std::unique_ptr<RenderDrawing> inner)
+        : probe_(std::move(probe)), inner_(std::move(inner)) {}
     HResult frameSizeChanged(uint32_t width, uint32_t height) override {
         {
             std::lock_guard lock(probe_->mutex);
             probe_->sizeHooks.push_back({width, height});
         }
-        return inner_.frameSizeChanged(width, height);
+        return inner_->frameSizeChanged(width, height);
     }
     bool compose(const SourceFrame& frame, const DrawRequest& request) override {
         int index = request.filters->frameIndex;
@@ -69,13 +71,13 @@ public:
             std::lock_guard lock(probe_->mutex);
             probe_->frames.push_back(drawn);
         }
-        return inner_.compose(frame, request);
+        return inner_->compose(frame, request);
     }
-    HResult readback(CanvasView* view) override { return inner_.readback(view); }
+    HResult readback(CanvasView* view) override { return inner_->readback(view); }
 
 private:
     std::shared_ptr<DrawProbe> probe_;
-    CoverCopyDrawing inner_;
+    std::unique_ptr<RenderDrawing> inner_;
 };
 
 // Finds a face in every frame, with mouthOpen 0.2 and eyeOpen 0.3; counts detector runs.
@@ -146,8 +148,11 @@ struct EngineHarness {
             if (realVideo) return makeSystemVideoBackend();
             return std::make_unique<FakeVideoBackend>(script);
         };
-        setup.makeDrawing = [probe = draw](const LaunchOptions&) -> std::unique_ptr<FrameDrawing> {
-            return std::make_unique<ProbeDrawing>(probe);
+        setup.makeDrawing =
+            [probe = draw, shared = &shared](const LaunchOptions& options) -> std::unique_ptr<FrameDrawing> {
+            std::unique_ptr<RenderDrawing> inner = RenderDrawing::create(options, *shared);
+            if (!inner) return nullptr;
+            return std::make_unique<ProbeDrawing>(probe, std::move(inner));
         };
         setup.makeTracking = [probe = face, faces](const LaunchOptions&) -> std::unique_ptr<FaceTracking> {
             if (faces) return std::make_unique<AlwaysFaceTracking>(probe);

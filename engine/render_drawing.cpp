@@ -34,7 +34,6 @@ std::unique_ptr<RenderDrawing> RenderDrawing::create(const LaunchOptions& option
     setup.software = options.software;
     setup.processorName = processorModelName();
     if (failed(initialiseGraphics(drawing->graphics_, setup))) return nullptr;
-    drawing->readback_.assign(kFrameBytes, 0);
     return drawing;
 }
 
@@ -79,9 +78,18 @@ bool RenderDrawing::compose(const SourceFrame& frame, const DrawRequest& request
 }
 
 HResult RenderDrawing::readback(CanvasView* view) {
-    readCanvas(graphics_, readback_.data());
-    view->pixels = readback_.data();
-    view->pitch = static_cast<long>(kFrameRowBytes);
+    // The canvas is a memory surface: once drawing is flushed its rows are read where they are, and the
+    // one read serves the section, the dump and the preview.
+    cairo_surface_t* canvas = graphics_.canvas.get();
+    cairo_surface_flush(canvas);
+    const uint8_t* data = cairo_image_surface_get_data(canvas);
+    int stride = cairo_image_surface_get_stride(canvas);
+    if (!data || cairo_image_surface_get_width(canvas) != static_cast<int>(kFrameWidth) ||
+        cairo_image_surface_get_height(canvas) != static_cast<int>(kFrameHeight) ||
+        stride < static_cast<int>(kFrameRowBytes))
+        return kFail;
+    view->pixels = data;
+    view->pitch = stride;
     return kOk;
 }
 

@@ -2,7 +2,8 @@
 // the frame composition (Composer), the loaded background picture and the wear catalogue lookups.
 //
 // Contract: made on the engine thread by the engine's drawing factory and used only there; owns the
-// graphics resources and the read-back copy of the canvas. The room flags point into the shared block.
+// graphics resources. The read-back view points into the canvas until the next frame is drawn. The room flags
+// point into the shared block.
 #pragma once
 
 #include <memory>
@@ -36,7 +37,6 @@ private:
     Composer composer_;
     Picture background_;
     bool hasBackground_ = false;
-    std::vector<uint8_t> readback_;
 };
 
 // The processor's model name from /proc/cpuinfo (the "drawing on" line); empty when unknown.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "engine/statistics.h"
@@ -194,6 +195,21 @@ TEST(EngineFiles, RealVideoWhoseFrameSizeChangesMidFile) {
     std::lock_guard lock(h.draw->mutex);
     EXPECT_NE(std::find(h.draw->sizeHooks.begin(), h.draw->sizeHooks.end(), std::make_pair(96u, 64u)),
               h.draw->sizeHooks.end());
+}
+
+TEST(EngineFiles, GarbageFileIsStatusThreeThenStopsWhenFramesAreCounted) {
+    EngineHarness h;
+    h.realVideo = true;
+    std::string path = h.dir.file("garbage.mp4");
+    std::ofstream(path) << std::string(20000, '\x42');
+    LaunchOptions options = optionsFor(5);
+    options.file = path;
+    h.start(options);
+    ASSERT_TRUE(h.waitEnded(3000));
+    EXPECT_EQ(h.shared.status.load(), kStatusNoFrames);
+    EXPECT_TRUE(h.inOrder({"engine: source not giving frames (unplugged, or in use by another app)\n",
+                           "engine: no source, stopping\n", "engine stopped\n"}))
+        << h.log();
 }
 
 TEST(EngineTracking, OverridesFromFrame46AndTrackingOnlyWhenNeeded) {

@@ -216,5 +216,22 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     shm_unlink(kFrameSectionName);
 }
 
+TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4"), recording = dir.file("out.mkv");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    runProgram({"--file", clip, "--plain", "--record", recording}, [](pid_t pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, SIGKILL);  // no orderly shutdown: the companion learns of it from the kernel
+    });
+    // The companion finishes the file on its own once its parent is gone.
+    for (int waited = 0; waited < 10000 && sectionExists(kFrameSectionName); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(sectionExists(kFrameSectionName));
+    std::string probe = probeVideo(recording);
+    ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
+    EXPECT_GT(std::atoi(probe.c_str() + 9), 10) << probe;
+}
+
 }  // namespace
 }  // namespace qm

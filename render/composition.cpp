@@ -208,7 +208,8 @@ void Composer::drawBackgroundPicture(const Picture& picture) {
     const int w = g_.sourceWidth, h = g_.sourceHeight;
     // The picture's crop never changes while the picture and source size stay: draw it once onto a
     // canvas-sized layer and copy that layer each frame.
-    if (!backgroundLayer_ || backgroundLayerPicture_ != picture.bitmap.get() || backgroundLayerWidth_ != w ||
+    if (!backgroundLayer_ || backgroundLayerPicture_ != picture.bitmap.get() ||
+        backgroundLayerSerial_ != picture.serial || backgroundLayerWidth_ != w ||
         backgroundLayerHeight_ != h) {
         backgroundLayer_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kCanvasWidth, kCanvasHeight));
         ContextPtr c(cairo_create(backgroundLayer_.get()));
@@ -226,6 +227,7 @@ void Composer::drawBackgroundPicture(const Picture& picture) {
         cairo_pattern_set_extend(cairo_get_source(c.get()), CAIRO_EXTEND_PAD);
         cairo_paint(c.get());
         backgroundLayerPicture_ = picture.bitmap.get();
+        backgroundLayerSerial_ = picture.serial;
         backgroundLayerWidth_ = w;
         backgroundLayerHeight_ = h;
     }
@@ -283,7 +285,8 @@ void Composer::drawFaceFilter(const ComposeInput& input, const ComposeFilters& f
             break;
         case kFaceCustom:
             if (photoLoaded())
-                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll, placement);
+                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll + filters.photoTilt,
+                              placement);
             break;
         default:
             break;

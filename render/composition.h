@@ -38,6 +38,7 @@ namespace qm {
 struct ComposeFilters {
     int faceKind = kFaceNone;  // 0 when filters are off or plain; 0 instead of 6 while the photo isn't ready
     Fit faceFit;
+    float photoTilt = 0;  // radians, added to the roll for the photo face
     bool blur = false;
     bool removeBody = false;  // filters on, not plain, body-less or a torso, and the mask model loaded
     bool replaceBackground =
@@ -118,6 +119,7 @@ private:
     // The background picture drawn once per source size onto a canvas-sized layer, then copied each frame.
     SurfacePtr backgroundLayer_;
     const cairo_surface_t* backgroundLayerPicture_ = nullptr;
+    uint64_t backgroundLayerSerial_ = 0;
     int backgroundLayerWidth_ = 0, backgroundLayerHeight_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace qm {
 
@@ -24,35 +25,32 @@ BoxWidths boxWidthsForGaussian(float sigma) {
 
 namespace {
 
-// One box pass along a row of `count` pixels of 4 channels, zero outside.
-void boxRow(const uint8_t* in, uint8_t* out, int count, int width) {
-    const int radius = width / 2;
-    const uint32_t scale = (1u << 24) / static_cast<uint32_t>(width);
-    uint32_t sum[4] = {0, 0, 0, 0};
-    // Window for output 0 covers inputs [-radius, radius].
-    for (int i = 0; i <= radius && i < count; ++i)
-        for (int c = 0; c < 4; ++c)
-            sum[c] += in[i * 4 + c];
-    for (int i = 0; i < count; ++i) {
-        for (int c = 0; c < 4; ++c)
-            out[i * 4 + c] = static_cast<uint8_t>((sum[c] * scale + (1u << 23)) >> 24);
-        const int enter = i + radius + 1;
-        const int leave = i - radius;
-        if (enter < count)
-            for (int c = 0; c < 4; ++c)
-                sum[c] += in[enter * 4 + c];
-        if (leave >= 0)
-            for (int c = 0; c < 4; ++c)
-                sum[c] -= in[leave * 4 + c];
-    }
+// Writes the transpose of src (pixel (x, y) → (y, x)) into dst, in cache-sized tiles.
+void transpose(const PixelView& src, const PixelView& dst) {
+    constexpr int kTile = 16;
+    for (int y0 = 0; y0 < src.height; y0 += kTile)
+        for (int x0 = 0; x0 < src.width; x0 += kTile) {
+            const int y1 = std::min(src.height, y0 + kTile), x1 = std::min(src.width, x0 + kTile);
+            for (int y = y0; y < y1; ++y) {
+                const uint32_t* in = reinterpret_cast<const uint32_t*>(src.row(y));
+                for (int x = x0; x < x1; ++x)
+                    reinterpret_cast<uint32_t*>(dst.row(x))[y] = in[x];
+            }
+        }
 }
 
-// One box pass down the columns of a whole picture (src and dst distinct), zero outside.
-void boxColumns(const PixelView& src, const PixelView& dst, int width, uint32_t* sums) {
+// One box pass down the columns of a whole picture (src and dst distinct), zero outside. With sums of
+// at most 16 bits (boxes up to 257 wide) the mean is a 16-bit multiply-high, which vectorises everywhere.
+template <typename Sum>
+void boxColumnsWith(const PixelView& src, const PixelView& dst, int width, Sum* sums) {
     const int radius = width / 2;
     const int n = src.width * 4;
-    const uint32_t scale = (1u << 24) / static_cast<uint32_t>(width);
-    std::fill(sums, sums + n, 0u);
+    constexpr int kShift = sizeof(Sum) == 2 ? 16 : 24;
+    using Wide = std::conditional_t<sizeof(Sum) == 2, uint32_t, uint64_t>;
+    // Rounded up, so that a full box of 255 still gives 255 after the truncating shift; the sums start at
+    // half a box so that the shift rounds to nearest.
+    const Sum scale = static_cast<Sum>(((Wide{1} << kShift) + width - 1) / width);
+    std::fill(sums, sums + n, static_cast<Sum>(width / 2));
     for (int y = 0; y <= radius && y < src.height; ++y) {
         const uint8_t* row = src.row(y);
         for (int i = 0; i < n; ++i)
@@ -61,7 +59,7 @@ void boxColumns(const PixelView& src, const PixelView& dst, int width, uint32_t*
     for (int y = 0; y < src.height; ++y) {
         uint8_t* out = dst.row(y);
         for (int i = 0; i < n; ++i)
-            out[i] = static_cast<uint8_t>((sums[i] * scale + (1u << 23)) >> 24);
+            out[i] = static_cast<uint8_t>((Wide{sums[i]} * scale) >> kShift);
         const int enter = y + radius + 1;
         const int leave = y - radius;
         if (enter < src.height) {
@@ -77,6 +75,16 @@ void boxColumns(const PixelView& src, const PixelView& dst, int width, uint32_t*
     }
 }
 
+void boxColumns(const PixelView& src, const PixelView& dst, int width, uint32_t* sums) {
+    if (width == 1) {
+        for (int y = 0; y < src.height; ++y)
+            std::memcpy(dst.row(y), src.row(y), static_cast<size_t>(src.width) * 4);
+    } else if (width <= 257)
+        boxColumnsWith(src, dst, width, reinterpret_cast<uint16_t*>(sums));
+    else
+        boxColumnsWith(src, dst, width, sums);
+}
+
 }  // namespace
 
 void GaussianBlur::apply(const PixelView& src, const PixelView& dst, float sigma) {
@@ -89,36 +97,38 @@ void GaussianBlur::apply(const PixelView& src, const PixelView& dst, float sigma
         return;
     }
     // The passes run over a domain widened by the sum of their radii, so what the first pass spreads
-    // beyond the border comes back in the later ones exactly as in one true convolution.
+    // beyond the border comes back in the later ones exactly as in one true convolution. Every pass runs
+    // down columns, where it works on whole rows at once; the horizontal ones on the transposed picture.
     const BoxWidths boxes = boxWidthsForGaussian(sigma);
     const int margin = boxes.width[0] / 2 + boxes.width[1] / 2 + boxes.width[2] / 2;
-    const int wideWidth = src.width + 2 * margin, tallHeight = src.height + 2 * margin;
-    const size_t wideRowBytes = static_cast<size_t>(wideWidth) * 4;
-    if (rowIn_.size() < wideRowBytes) {
-        rowIn_.resize(wideRowBytes);
-        rowOut_.resize(wideRowBytes);
-    }
-    if (columnSums_.size() < rowBytes) columnSums_.resize(rowBytes);
-    const size_t tallBytes = rowBytes * tallHeight;
-    if (passBuffer_.size() < 2 * tallBytes) passBuffer_.resize(2 * tallBytes);
-    PixelView a{passBuffer_.data(), src.width, tallHeight, static_cast<int>(rowBytes)};
-    PixelView b{passBuffer_.data() + tallBytes, src.width, tallHeight, static_cast<int>(rowBytes)};
+    const size_t transposedBytes = static_cast<size_t>(src.height) * 4 * (src.width + 2 * margin);
+    const size_t tallBytes = rowBytes * (src.height + 2 * margin);
+    const size_t half = std::max(transposedBytes, tallBytes);
+    if (passBuffer_.size() < 2 * half) passBuffer_.resize(2 * half);
+    if (columnSums_.size() < static_cast<size_t>(std::max(src.width, src.height)) * 4)
+        columnSums_.resize(static_cast<size_t>(std::max(src.width, src.height)) * 4);
+    uint8_t* first = passBuffer_.data();
+    uint8_t* second = passBuffer_.data() + half;
 
-    // Rows: three passes over the widened row, its middle kept in the tall buffer.
-    std::memset(rowIn_.data(), 0, wideRowBytes);
-    for (int y = 0; y < src.height; ++y) {
-        std::memcpy(rowIn_.data() + static_cast<size_t>(margin) * 4, src.row(y), rowBytes);
-        boxRow(rowIn_.data(), rowOut_.data(), wideWidth, boxes.width[0]);
-        boxRow(rowOut_.data(), rowIn_.data(), wideWidth, boxes.width[1]);
-        boxRow(rowIn_.data(), rowOut_.data(), wideWidth, boxes.width[2]);
-        std::memcpy(a.row(y + margin), rowOut_.data() + static_cast<size_t>(margin) * 4, rowBytes);
-        std::memset(rowIn_.data(), 0, wideRowBytes);
-    }
-    for (int y = 0; y < margin; ++y) {
-        std::memset(a.row(y), 0, rowBytes);
-        std::memset(a.row(tallHeight - 1 - y), 0, rowBytes);
-    }
-    // Columns over the tall buffer: a → b → a → b, then the middle rows out.
+    // Horizontal: transpose into the middle of a widened buffer, three passes, transpose back.
+    const int transposedStride = src.height * 4;
+    PixelView t1{first, src.height, src.width + 2 * margin, transposedStride};
+    PixelView t2{second, src.height, src.width + 2 * margin, transposedStride};
+    std::memset(first, 0, static_cast<size_t>(margin) * transposedStride);
+    std::memset(t1.row(margin + src.width), 0, static_cast<size_t>(margin) * transposedStride);
+    transpose(src, PixelView{t1.row(margin), src.height, src.width, transposedStride});
+    boxColumns(t1, t2, boxes.width[0], columnSums_.data());
+    boxColumns(t2, t1, boxes.width[1], columnSums_.data());
+    boxColumns(t1, t2, boxes.width[2], columnSums_.data());
+    // Back into the middle of a tall buffer for the vertical passes.
+    PixelView a{first, src.width, src.height + 2 * margin, static_cast<int>(rowBytes)};
+    PixelView b{second, src.width, src.height + 2 * margin, static_cast<int>(rowBytes)};
+    // t2 holds the horizontal result; it goes to `first` (t1 is no longer needed).
+    transpose(PixelView{t2.row(margin), src.height, src.width, transposedStride},
+              PixelView{a.row(margin), src.width, src.height, static_cast<int>(rowBytes)});
+    std::memset(a.row(0), 0, static_cast<size_t>(margin) * rowBytes);
+    std::memset(a.row(margin + src.height), 0, static_cast<size_t>(margin) * rowBytes);
+    // Vertical: a → b → a → b, then the middle rows out.
     boxColumns(a, b, boxes.width[0], columnSums_.data());
     boxColumns(b, a, boxes.width[1], columnSums_.data());
     boxColumns(a, b, boxes.width[2], columnSums_.data());

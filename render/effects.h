@@ -33,7 +33,6 @@ public:
     void apply(const PixelView& src, const PixelView& dst, float sigma);
 
 private:
-    std::vector<uint8_t> rowIn_, rowOut_;
     std::vector<uint32_t> columnSums_;
     std::vector<uint8_t> passBuffer_;
 };

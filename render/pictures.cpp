@@ -3,6 +3,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -32,13 +33,21 @@ PixbufPtr decodeBounded(const std::string& path, int maxSide, int targetWidth, i
     gchar* formatName = gdk_pixbuf_format_get_name(format);
     const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
     g_free(formatName);
-    constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024;
-    if (!scalesWhileDecoding && static_cast<double>(width) * height > kMaxFullDecodePixels) return nullptr;
+    // Decoders that can't scale down decode in full: refuse what would need more than ~256 MB. JPEG scales
+    // down by up to 8 while decoding, which bounds even a hostile 30000 × 30000 file; beyond a gigapixel
+    // nothing is genuine.
+    constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024, kMaxDeclaredPixels = 1e9;
+    const double declared = static_cast<double>(width) * height;
+    if (declared > kMaxDeclaredPixels || (!scalesWhileDecoding && declared > kMaxFullDecodePixels))
+        return nullptr;
     *fullWidth = width;
     *fullHeight = height;
 
+    // A huge JPEG is asked for at an eighth of its size at most, so the decoder's own scaling does the work
+    // (a target beyond that bound gives way to it, aspect kept).
+    if (declared > kMaxFullDecodePixels) maxSide = std::min(maxSide, std::max(width, height) / 8);
     int w = width, h = height;
-    if (targetWidth > 0 && targetHeight > 0) {
+    if (targetWidth > 0 && targetHeight > 0 && std::max(targetWidth, targetHeight) <= maxSide) {
         w = targetWidth;
         h = targetHeight;
     } else if (std::max(width, height) > maxSide) {
@@ -120,6 +129,8 @@ HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture) 
     SurfacePtr surface = surfaceFromPixels(pixels.data(), width, height);
     if (HResult hr = checkSurface(surface.get()); hr != kOk) return reportFailure("Engine", __LINE__, hr);
     picture->bitmap = std::move(surface);
+    static std::atomic<uint64_t> loads{0};
+    picture->serial = ++loads;
     if (wantPixels) {
         picture->pixels = std::move(pixels);
         picture->pixelWidth = static_cast<uint32_t>(width);

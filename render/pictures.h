@@ -21,6 +21,7 @@ struct Picture {
     std::vector<uint8_t> pixels;  // premultiplied B, G, R, A rows of width × 4 bytes; only when asked for
     uint32_t pixelWidth = 0;      // filled with pixels
     uint32_t pixelHeight = 0;
+    uint64_t serial = 0;  // unique per load, so a cache of a drawn picture can tell a new one from the old
 };
 
 // A built-in replacement face: the picture, its drop shadow and anchor table, and its measured head box.

@@ -173,6 +173,25 @@ TEST_F(ComposedFrameTest, BackgroundPictureShowsWhereTheMaskSaysRoom) {
     EXPECT_GT(canvasAt(640, 360)[1], 60);
     EXPECT_LT(canvasAt(640, 360)[1], 190);
 
+    // A new picture in the same place shows at once.
+    const std::string folder = testing::temporaryFolder();
+    std::vector<uint8_t> rgba(64 * 48 * 4);
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        rgba[i] = 250, rgba[i + 1] = 240, rgba[i + 2] = 10, rgba[i + 3] = 255;
+    ASSERT_TRUE(testing::writePicture(folder + "yellow.png", rgba, 64, 48, "png"));
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        rgba[i] = 250, rgba[i + 1] = 10, rgba[i + 2] = 10;
+    ASSERT_TRUE(testing::writePicture(folder + "red.png", rgba, 64, 48, "png"));
+    Picture loaded;
+    ASSERT_EQ(loadPicture(folder + "yellow.png", false, &loaded), kOk);
+    filters.backgroundPicture = &loaded;
+    ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
+    EXPECT_EQ(canvasAt(1180, 360)[1], 240);
+    loaded = Picture{};
+    ASSERT_EQ(loadPicture(folder + "red.png", false, &loaded), kOk);
+    ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
+    EXPECT_EQ(canvasAt(1180, 360)[1], 10);
+
     // Without a mask (no model) the frame is the camera picture, background or not.
     ASSERT_EQ(compose(composer, filters, nullptr), kOk);
     EXPECT_EQ(canvasAt(1180, 360)[0], 220);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "render/face_anchors.h"
 #include "test_files.h"
@@ -230,6 +231,23 @@ TEST(BadPictureTest, FailsCleanly) {
         EXPECT_EQ(pixels.size(), size_t(width) * height * 4);
     }
 
+    // A JPEG whose header claims 30000 × 30000 decodes (what there is of it) at a bounded size.
+    bytes = readFile(folder + "whole.jpg");
+    for (size_t i = 2; i + 9 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 30000 >> 8, bytes[i + 6] = 30000 & 0xFF, bytes[i + 7] = 30000 >> 8,
+                      bytes[i + 8] = 30000 & 0xFF;
+            break;
+        }
+    writeFile(folder + "huge.jpg", bytes);
+    if (loadPhoto(folder + "huge.jpg", &pixels, &width, &height)) {
+        EXPECT_LE(width, 1024);
+        EXPECT_LE(height, 1024);
+    }
+    if (loadPicture(folder + "huge.jpg", true, &picture) == kOk) {
+        EXPECT_LE(picture.pixelWidth, 4096u);
+    }
+
     // A PNG whose header claims 30000 × 30000 is refused before decoding.
     bytes = readFile(folder + "whole.png");
     auto put32 = [&](size_t at, uint32_t v) {
@@ -241,6 +259,44 @@ TEST(BadPictureTest, FailsCleanly) {
     writeFile(folder + "huge.png", bytes);
     EXPECT_FALSE(loadPhoto(folder + "huge.png", &pixels, &width, &height));
     EXPECT_NE(loadPicture(folder + "huge.png", true, &picture), kOk);
+}
+
+// Damaged files of every kind the loaders meet: random bytes changed, cut short or repeated. Any may
+// fail; none may crash or report a size its pixels don't have.
+TEST(BadPictureTest, SurvivesRandomlyDamagedFiles) {
+    const std::string folder = temporaryFolder();
+    ASSERT_TRUE(writePicture(folder + "a.png", redLeftBlueRight(40, 30), 40, 30, "png"));
+    ASSERT_TRUE(writeJpegWithOrientation(folder + "a.jpg", redLeftBlueRight(40, 30), 40, 30, 6));
+    std::mt19937 random(11);
+    for (const char* name : {"a.png", "a.jpg"}) {
+        const std::vector<uint8_t> original = readFile(folder + name);
+        for (int round = 0; round < 150; ++round) {
+            std::vector<uint8_t> bytes = original;
+            const int damage = round % 3;
+            if (damage == 0) {
+                for (int i = 0; i < 1 + round % 8; ++i)
+                    bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+            } else if (damage == 1) {
+                bytes.resize(random() % bytes.size());
+            } else {
+                const size_t at = random() % bytes.size();
+                bytes.insert(bytes.begin() + at, bytes.begin(), bytes.begin() + std::min<size_t>(64, at));
+            }
+            const std::string path = folder + "damaged_" + name;
+            writeFile(path, bytes);
+            std::vector<uint8_t> pixels;
+            int width = 0, height = 0;
+            if (loadPhoto(path, &pixels, &width, &height)) {
+                ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height * 4);
+            }
+            Picture picture;
+            if (loadPicture(path, true, &picture) == kOk) {
+                ASSERT_EQ(picture.pixels.size(), size_t{picture.pixelWidth} * picture.pixelHeight * 4);
+                ASSERT_EQ(cairo_image_surface_get_width(picture.bitmap.get()),
+                          static_cast<int>(picture.pixelWidth));
+            }
+        }
+    }
 }
 
 TEST(SkinColourTest, SamplesBothCheeks) {

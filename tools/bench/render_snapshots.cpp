@@ -3,7 +3,9 @@
 // The face measures are those of the astronaut picture in data/ (one face, eyes near (202, 101) and (247,
 // 102)).
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,38 @@ int main(int argc, char** argv) {
         for (size_t i = 3; i < canvas.size(); i += 4)
             canvas[i] = 255;
         const std::string path = std::string(argv[2]) + "/" + shot.name + ".png";
+        if (!savePng(path, canvas.data(), kCanvasWidth, kCanvasHeight))
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    }
+
+    // The room behind a person: a soft oval mask around head and shoulders, with the orange picture as the
+    // background and then with blur.
+    std::vector<uint8_t> mask(kMaskBytes);
+    for (int y = 0; y < kMaskHeight; ++y)
+        for (int x = 0; x < kMaskWidth; ++x) {
+            const float sx = (x + 0.5f) * width / kMaskWidth, sy = (y + 0.5f) * height / kMaskHeight;
+            const float head = std::hypot((sx - 225) / 70, (sy - 120) / 90);
+            const float body = std::hypot((sx - 230) / 190, (sy - 330) / 130);
+            const float v = std::clamp(1.2f - std::min(head, body), 0.0f, 1.0f) * 5;
+            std::memset(&mask[(y * kMaskWidth + x) * 4], static_cast<int>(std::min(v, 1.0f) * 255), 4);
+        }
+    Picture background;
+    loadPicture(assetPath("orange.png"), false, &background);
+    for (int blur = 0; blur < 2; ++blur) {
+        Composer composer(g);
+        ComposeFilters filters;
+        filters.replaceBackground = true;
+        filters.blur = blur == 1;
+        filters.backgroundPicture = blur ? nullptr : &background;
+        ComposeInput input;
+        input.sourcePixels = photo.data();
+        input.sourceStride = width * 4;
+        input.personMask = mask.data();
+        composer.composeFrame(input, filters);
+        readCanvas(g, canvas.data());
+        for (size_t i = 3; i < canvas.size(); i += 4)
+            canvas[i] = 255;
+        const std::string path = std::string(argv[2]) + (blur ? "/room_blur.png" : "/room_picture.png");
         if (!savePng(path, canvas.data(), kCanvasWidth, kCanvasHeight))
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
     }

@@ -17,6 +17,12 @@ namespace {
 
 constexpr HResult kPictureUnreadable = 0x88982F50;  // "component not found": the file isn't a picture we read
 
+bool describePictureStatus(HResult hr, std::string* message) {
+    if (hr != kPictureUnreadable) return false;
+    *message = "The file is missing or is not a picture that can be read.";
+    return true;
+}
+
 struct PixbufRelease {
     void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
 };
@@ -117,6 +123,7 @@ std::string assetPath(const std::string& fileName) {
 }
 
 HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture) {
+    addStatusTranslator(describePictureStatus);
     int fullWidth = 0, fullHeight = 0;
     PixbufPtr pixbuf = decodeBounded(path, kMaxPictureSide, 0, 0, &fullWidth, &fullHeight);
     if (!pixbuf) {

@@ -9,28 +9,18 @@
 #include <thread>
 
 #include "app/failure.h"
+#include "tests/support/temp_dir.h"
 
 namespace qm {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using test::readText;
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qm-log-XXXXXX";
-        dir_ = std::string(mkdtemp(pattern)) + "/";
-    }
-    void TearDown() override {
-        setLogPath({});
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-    std::string dir_;
+    void TearDown() override { setLogPath({}); }
+    test::TempDir temp_;
+    std::string dir_ = temp_.folder();
 };
 
 TEST_F(LogTest, LineFormat) {
@@ -38,7 +28,7 @@ TEST_F(LogTest, LineFormat) {
     EXPECT_EQ(formatLogLine(23, 59, 59, 999, "x"), "23:59:59.999 x");
     setLogPath(dir_ + "Quillmere.log");
     logLine("source: %u x %u", 1280u, 720u);
-    std::string text = readFile(dir_ + "Quillmere.log");
+    std::string text = readText(dir_ + "Quillmere.log");
     ASSERT_EQ(text.size(), 13 + std::string("source: 1280 x 720\n").size());
     EXPECT_EQ(text.substr(2, 1), ":");
     EXPECT_EQ(text.substr(8, 1), ".");
@@ -50,7 +40,7 @@ TEST_F(LogTest, LongMessagesAreCutAndStillEndTheLine) {
     logLine("%s", std::string(5000, 'a').c_str());
     // A multi-byte character straddling the cut is dropped whole.
     logLine("%s\xC3\xA9tail", std::string(2046, 'b').c_str());
-    std::string text = readFile(dir_ + "Quillmere.log");
+    std::string text = readText(dir_ + "Quillmere.log");
     size_t first = text.find('\n');
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(first, 13u + 2047u);
@@ -63,7 +53,7 @@ TEST_F(LogTest, ProgramFolderIsUsedAndKeptAcrossRuns) {
     std::ofstream(dir_ + "Quillmere.log") << "old line\n";
     EXPECT_EQ(chooseLogFile(dir_, dir_ + "fallback/"), dir_ + "Quillmere.log");
     logLine("new line");
-    std::string text = readFile(dir_ + "Quillmere.log");
+    std::string text = readText(dir_ + "Quillmere.log");
     EXPECT_EQ(text.find("old line\n"), 0u);
     EXPECT_NE(text.find(" new line\n"), std::string::npos);
 }
@@ -78,7 +68,7 @@ TEST_F(LogTest, UnwritableProgramFolderFallsBackToAnEmptiedLog) {
     std::ofstream(dir_ + "plain-file") << "x";
     EXPECT_EQ(chooseLogFile(dir_ + "plain-file/", fallback), fallback + "Quillmere.log");
     logLine("this run");
-    std::string text = readFile(fallback + "Quillmere.log");
+    std::string text = readText(fallback + "Quillmere.log");
     EXPECT_EQ(text.find("previous-run"), std::string::npos);
     EXPECT_NE(text.find(" this run\n"), std::string::npos);
 }
@@ -99,7 +89,7 @@ TEST_F(LogTest, ThreadsWriteWholeLines) {
         });
     for (std::thread& thread : threads)
         thread.join();
-    std::istringstream lines(readFile(dir_ + "Quillmere.log"));
+    std::istringstream lines(readText(dir_ + "Quillmere.log"));
     std::string line;
     int count = 0;
     while (std::getline(lines, line)) {
@@ -122,7 +112,7 @@ TEST_F(LogTest, FailureReportsAreLoggedWithTheirDetails) {
     installFailureCallback(logFailure);
     installFailureCallback(logFailure);  // the same callback again is harmless
     EXPECT_EQ(reportFailure("Window", 7, kNotFound, "no camera"), kNotFound);
-    std::string log = readFile(dir_ + "Quillmere.log");
+    std::string log = readText(dir_ + "Quillmere.log");
     EXPECT_NE(log.find(" ERROR Window(7) tid("), std::string::npos);
     EXPECT_NE(log.find(") 80070490 Element not found.    Msg:[no camera]\n"), std::string::npos);
 }

@@ -1,4 +1,5 @@
 #include "settings/ini.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +10,7 @@
 namespace qm {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using test::readText;
 
 TEST(Ini, LookupsAreCaseInsensitiveAndTheFirstDuplicateWins) {
     IniDocument ini = IniDocument::parse(
@@ -84,13 +80,8 @@ TEST(Ini, WritesKeepEverythingElse) {
 
 class IniFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qm-ini-XXXXXX";
-        dir_ = std::string(mkdtemp(pattern)) + "/";
-        path_ = dir_ + "settings.ini";
-    }
-    void TearDown() override { std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()); }
-    std::string dir_, path_;
+    test::TempDir temp_;
+    std::string path_ = temp_.file("settings.ini");
 };
 
 TEST_F(IniFileTest, ProfileFunctionsReadAndWriteKeyByKey) {
@@ -102,7 +93,7 @@ TEST_F(IniFileTest, ProfileFunctionsReadAndWriteKeyByKey) {
     EXPECT_EQ(profileSectionNames(path_), (std::vector<std::string>{"s", "t"}));
     EXPECT_TRUE(deleteProfileKey(path_, "s", "k"));
     EXPECT_TRUE(deleteProfileSection(path_, "t"));
-    EXPECT_EQ(readFile(path_), "[s]\n");
+    EXPECT_EQ(readText(path_), "[s]\n");
 }
 
 TEST_F(IniFileTest, BinaryGarbageIsReadWithoutHarmAndKeptOnWrite) {
@@ -113,7 +104,7 @@ TEST_F(IniFileTest, BinaryGarbageIsReadWithoutHarmAndKeptOnWrite) {
     std::ofstream(path_, std::ios::binary) << garbage;
     EXPECT_EQ(profileString(path_, "s", "k", ""), "v");
     EXPECT_TRUE(writeProfileString(path_, "s", "k2", "w"));
-    std::string text = readFile(path_);
+    std::string text = readText(path_);
     EXPECT_EQ(text.substr(0, 4096), garbage.substr(0, 4096));
     EXPECT_EQ(profileString(path_, "s", "k2", ""), "w");
 }
@@ -125,8 +116,8 @@ TEST_F(IniFileTest, OversizedFilesAreSetAsideNotDestroyed) {
     }
     EXPECT_EQ(profileString(path_, "s", "k", "default"), "default");
     EXPECT_TRUE(writeProfileString(path_, "s", "k", "new"));
-    EXPECT_EQ(readFile(path_), "[s]\nk=new\n");
-    EXPECT_GT(readFile(path_ + ".too-large").size(), kMaxIniBytes);
+    EXPECT_EQ(readText(path_), "[s]\nk=new\n");
+    EXPECT_GT(readText(path_ + ".too-large").size(), kMaxIniBytes);
 }
 
 TEST_F(IniFileTest, AFailedWriteLeavesTheOldFile) {
@@ -135,7 +126,7 @@ TEST_F(IniFileTest, AFailedWriteLeavesTheOldFile) {
     std::string blocker = path_ + ".tmp-" + std::to_string(getpid());
     ASSERT_EQ(std::system(("mkdir '" + blocker + "'").c_str()), 0);
     EXPECT_FALSE(writeProfileString(path_, "s", "k", "changed"));
-    EXPECT_EQ(readFile(path_), "[s]\nk=v\n");
+    EXPECT_EQ(readText(path_), "[s]\nk=v\n");
 }
 
 }  // namespace

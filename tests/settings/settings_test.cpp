@@ -9,30 +9,22 @@
 #include "settings/ini.h"
 #include "settings/libraries.h"
 #include "settings/settings_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace qm {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using test::readText;
 
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm-settings-XXXXXX";
-        std::string dir = std::string(mkdtemp(pattern)) + "/";
-        root_ = dir;
+        std::string dir = temp_.folder();
         paths_.folder = dir + "Quillmere/";
         paths_.settingsFile = paths_.folder + "settings.ini";
         paths_.assetDir = dir + "bin/";
         ASSERT_TRUE(ensureDirectory(paths_.folder) && ensureDirectory(paths_.assetDir));
     }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-
     void writeSettings(const std::string& text) { std::ofstream(paths_.settingsFile) << text; }
     void touch(const std::string& path) { std::ofstream(path) << "x"; }
     FilterState load(LaunchOptions& options) {
@@ -45,7 +37,7 @@ protected:
         return load(options);
     }
 
-    std::string root_;
+    test::TempDir temp_;
     SettingsPaths paths_;
     SettingsLists lists_;
 };
@@ -217,7 +209,7 @@ TEST_F(SettingsTest, SaveWritesTheFixedLayoutAndRoundTrips) {
     state.wearFit[kWearGlasses] = {1, 0, 0, 0.5f};
     ASSERT_TRUE(saveSettings(paths_, state));
     EXPECT_EQ(
-        readFile(paths_.settingsFile),
+        readText(paths_.settingsFile),
         "[quillmere]\nface=6\nfilters=0\ncamera=Cam\ntab=2\nmirror=0\nface_fit=1.250 0.100 -0.200 0.000\n"
         "face_id=me.png\n[face.me.png]\nfit=0.100 0.200 10.50 0.300 -0.300 0.500 0 1\n"
         "[background]\nselected=sea.png\n"
@@ -256,8 +248,8 @@ TEST_F(SettingsTest, HostileFilesStillLoad) {
 }
 
 TEST(Libraries, ListsFollowTheFolderRules) {
-    char pattern[] = "/tmp/qm-lists-XXXXXX";
-    std::string dir = std::string(mkdtemp(pattern)) + "/";
+    test::TempDir temp;
+    std::string dir = temp.folder();
     for (const char* name : {"b.jpg", "a.png", "a.png.cut.png", "cut.png", "x.cut.png", "torso_suit.json",
                              "torso_.json", "visitor_zebra.json", "visitor_cat.json", "torso_dress.json"})
         std::ofstream(dir + name) << "x";
@@ -270,7 +262,6 @@ TEST(Libraries, ListsFollowTheFolderRules) {
     EXPECT_EQ(listBackgrounds(""), std::vector<std::string>{});
     EXPECT_EQ(visitorDisplayName("hot_air_balloon"), "Hot Air Balloon");
     EXPECT_EQ(visitorDisplayName("_x__y"), " X  Y");
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

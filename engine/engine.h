@@ -1,0 +1,109 @@
+// The engine: one object and one thread that turn source frames into filtered 1280 × 720 frames at the
+// pace of the source, and hand them to the virtual camera, the dump file and the preview.
+//
+// Contract: start-up creates the one Engine and calls start (main thread); the engine thread then owns
+// the source reader, the tracking models, the drawing resources and the section view. It talks to the
+// window only through the shared block (short copies under filterLock, atomics, the notify callback).
+// stop() sets the stop flag and joins; every wait inside the loop notices the flag within 100 ms.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/launch_options.h"
+#include "engine/engine_seams.h"
+#include "engine/frame_section.h"
+#include "engine/hand_over.h"
+#include "engine/statistics.h"
+#include "platform/event.h"
+#include "settings/shared_state.h"
+#include "source/video_source.h"
+
+namespace qm {
+
+// How the engine gets its parts: the program uses the system ones, tests swap in fakes. The factories
+// run on the engine thread.
+struct EngineSetup {
+    SharedState* shared = nullptr;
+    std::string sectionName = kFrameSectionName;
+    std::function<std::unique_ptr<VideoBackend>()> makeVideo;
+    std::function<std::unique_ptr<FrameDrawing>(const LaunchOptions&)> makeDrawing;
+    std::function<std::unique_ptr<FaceTracking>(const LaunchOptions&)> makeTracking;
+};
+
+// The program's parts: system video, the process-wide shared block, the real section name.
+EngineSetup programEngineSetup();
+
+// The status texts of "engine: source %s".
+const char* engineStatusText(int status);
+
+class Engine {
+public:
+    explicit Engine(EngineSetup setup);
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+    ~Engine();
+
+    // Copies the options, publishes their filter values, starts the thread; returns the ended event.
+    const Event* start(const LaunchOptions& options);
+    // Sets the stop flag and joins the thread (a no-op when it never started).
+    void stop();
+
+    const Event& ended() const { return ended_; }
+    int frameIndex() const { return frameIndex_.load(); }
+
+private:
+    void run();
+    bool pass();  // one pass of the loop; false ends it
+    void shutdown();
+    void setStatus(int status);
+    void backOff();
+    bool openAndPrepare();
+    void takeFilters(int& effectiveFace);
+    void applyChanges(int& effectiveFace);
+    bool track(bool needed, int look);
+    HResult sendFrame(int frameIndex);
+    void account(double t0, double t1, double t2, double t3, bool faceFound);
+    void statistics();
+
+    EngineSetup setup_;
+    SharedState& shared_;
+    LaunchOptions options_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    Event ended_;
+
+    std::unique_ptr<VideoBackend> video_;
+    std::unique_ptr<FaceTracking> tracking_;
+    std::unique_ptr<FrameDrawing> drawing_;
+    SourceState source_;
+    std::unique_ptr<SourceContext> sourceContext_;
+
+    bool following_ = false;  // a face is followed from frame to frame
+    FaceRegion region_;
+    LandmarkSet landmarks_;
+    FaceGeometry geometry_;
+    FrameFilters filters_;
+    std::string publishedTorso_, publishedVisitor_, publishedBackground_, publishedFace_;
+    float preparedNeck_ = 0;
+    std::atomic<int> frameIndex_{0};
+    FrameLink link_;
+    double pacingBase_ = 0;
+
+    FrameTimes times_;
+    double lastStatisticsMs_ = 0;
+    uint64_t lastCpu100ns_ = 0;
+    unsigned processors_ = 1;
+};
+
+// The program's one engine (created on first use, never destroyed).
+const Event* startEngine(const LaunchOptions& options);
+void stopEngine();
+
+// Publishes the launch record's filter values into EngineFilters (done by start before the thread runs).
+void publishLaunchFilters(const LaunchOptions& options, SharedState& shared);
+
+}  // namespace qm

@@ -1,0 +1,36 @@
+// The engine's statistics line, logged every 90 frames: frame rate, per-frame stage times, faces found,
+// processor and memory use, detector runs and the camera link. Engine thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+constexpr int kStatisticsEvery = 90;
+
+// Stage times summed over the frames since the last line.
+struct FrameTimes {
+    double track = 0, draw = 0, send = 0;
+    double worst = 0;
+    int faces = 0;
+};
+
+struct StatisticsFigures {
+    double fps = 0;
+    FrameTimes times;
+    double cpu = 0;     // percent of one core
+    double cpuAll = 0;  // percent of all cores
+    unsigned processors = 1;
+    unsigned memoryMb = 0;
+    int detectorRuns = 0;
+    bool linkUp = false;
+};
+
+std::string formatStatistics(const StatisticsFigures& figures);
+
+// Kernel + user time of this process in 100-ns units, and its resident set in bytes.
+uint64_t processCpu100ns();
+uint64_t processResidentBytes();
+
+}  // namespace qm

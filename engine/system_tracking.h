@@ -1,0 +1,30 @@
+// The engine's face tracking through the tracking subsystem's FaceTracker: made on the engine thread,
+// where it loads the models (a failure throws ModelError, which ends the engine with its log line).
+#pragma once
+
+#include "app/launch_options.h"
+#include "engine/engine_seams.h"
+#include "tracking/face_tracker.h"
+
+namespace qm {
+
+class ModelFaceTracking final : public FaceTracking {
+public:
+    explicit ModelFaceTracking(const LaunchOptions& options);
+
+    bool personMaskLoaded() const override { return tracker_.personMaskSession != nullptr; }
+    int detectorRuns() const override { return tracker_.detectorRuns; }
+    bool detectFace(const SourceFrame& frame, FaceRegion* region) override;
+    float trackFace(const SourceFrame& frame, const FaceRegion& region, LandmarkSet* landmarks) override;
+    FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) override;
+    FaceGeometry computeGeometry(const LandmarkSet& landmarks) override;
+    const uint8_t* segmentPerson(const SourceFrame& frame) override;
+
+    // The drawing side runs the person mask through the same tracker.
+    FaceTracker& tracker() { return tracker_; }
+
+private:
+    FaceTracker tracker_;
+};
+
+}  // namespace qm

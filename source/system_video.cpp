@@ -1,0 +1,280 @@
+// The system video backend: V4L2 cameras found and inspected with plain ioctls, frames from cameras and
+// files decoded by FFmpeg (libavdevice's v4l2 input for cameras) and converted to BGRA by libswscale.
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include "source/ffmpeg_status.h"
+#include "source/v4l2_devices.h"
+#include "source/video_device.h"
+
+namespace qm {
+namespace {
+
+// Frames larger than this are refused as hostile input.
+constexpr int kMaxSide = 16384;
+constexpr int64_t kMaxPixels = 64LL * 1024 * 1024;
+// How long a camera read waits when the device has nothing yet.
+constexpr auto kCameraGapWait = std::chrono::milliseconds(10);
+// Packets of other streams skipped within one read attempt before it counts as a gap.
+constexpr int kPacketsPerAttempt = 64;
+
+bool sizeAcceptable(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+           static_cast<int64_t>(width) * height <= kMaxPixels;
+}
+
+// One FFmpeg input (a file or a camera node) decoded to BGRA.
+class FfmpegReader final : public VideoReader {
+public:
+    FfmpegReader(std::string url, bool camera) : url_(std::move(url)), camera_(camera) {}
+    ~FfmpegReader() override { closeInput(); }
+
+    // Files: open the container now, so a file that is not a video fails at once.
+    HResult openInput(const AVInputFormat* inputFormat, AVDictionary** options) {
+        format_ = avformat_alloc_context();
+        if (!format_) return hresultFromErrno(ENOMEM);
+        // A camera that has nothing to give answers EAGAIN instead of blocking the engine.
+        if (camera_) format_->flags |= AVFMT_FLAG_NONBLOCK;
+        int result = avformat_open_input(&format_, url_.c_str(), inputFormat, options);
+        if (result < 0) {
+            format_ = nullptr;  // freed by avformat_open_input
+            return statusFromAv(result);
+        }
+        return kOk;
+    }
+
+    // Camera format chosen before streaming starts (the input is opened in startOutput).
+    void setCameraOptions(std::string videoSize, std::string frameRate, std::string pixelFormat) {
+        videoSize_ = std::move(videoSize);
+        frameRate_ = std::move(frameRate);
+        pixelFormat_ = std::move(pixelFormat);
+    }
+
+    std::vector<NativeFormat> nativeFormats() override {
+        std::vector<NativeFormat> list;
+        for (const V4l2Format& entry : cameraFormats_)
+            list.push_back(entry.format);
+        return list;
+    }
+    HResult setNativeFormat(size_t index) override {
+        if (index >= cameraFormats_.size()) return hresultFromErrno(EINVAL);
+        const V4l2Format& chosen = cameraFormats_[index];
+        std::string rate;
+        if (chosen.format.rateNumerator && chosen.format.rateDenominator)
+            rate = std::to_string(chosen.format.rateNumerator) + "/" +
+                   std::to_string(chosen.format.rateDenominator);
+        setCameraOptions(std::to_string(chosen.format.width) + "x" + std::to_string(chosen.format.height),
+                         rate, ffmpegInputFormatName(chosen.pixelFormat));
+        return kOk;
+    }
+    void setCameraFormats(std::vector<V4l2Format> formats) { cameraFormats_ = std::move(formats); }
+
+    HResult startOutput(uint32_t* width, uint32_t* height) override {
+        if (camera_ && !format_) {
+            const AVInputFormat* v4l2 = av_find_input_format("video4linux2");
+            if (!v4l2) return statusFromAv(AVERROR_DEMUXER_NOT_FOUND);
+            AVDictionary* options = nullptr;
+            if (!videoSize_.empty()) av_dict_set(&options, "video_size", videoSize_.c_str(), 0);
+            if (!frameRate_.empty()) av_dict_set(&options, "framerate", frameRate_.c_str(), 0);
+            if (!pixelFormat_.empty()) av_dict_set(&options, "input_format", pixelFormat_.c_str(), 0);
+            HResult hr = openInput(v4l2, &options);
+            av_dict_free(&options);
+            if (failed(hr)) return hr;
+        }
+        if (!format_) return kFail;
+        // A camera's stream is described by its header; probing would wait for frames.
+        if (!camera_) {
+            int probe = avformat_find_stream_info(format_, nullptr);
+            if (probe < 0) return statusFromAv(probe);
+        }
+        const AVCodec* decoder = nullptr;
+        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+        if (stream_ < 0) return statusFromAv(stream_);
+        if (!decoder) return statusFromAv(AVERROR_DECODER_NOT_FOUND);
+        codec_ = avcodec_alloc_context3(decoder);
+        if (!codec_) return hresultFromErrno(ENOMEM);
+        int result = avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar);
+        if (result >= 0) result = avcodec_open2(codec_, decoder, nullptr);
+        if (result < 0) return statusFromAv(result);
+        packet_ = av_packet_alloc();
+        decoded_ = av_frame_alloc();
+        if (!packet_ || !decoded_) return hresultFromErrno(ENOMEM);
+        if (!sizeAcceptable(codec_->width, codec_->height)) return statusFromAv(AVERROR_INVALIDDATA);
+        width_ = codec_->width;
+        height_ = codec_->height;
+        bgra_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+        *width = static_cast<uint32_t>(width_);
+        *height = static_cast<uint32_t>(height_);
+        return kOk;
+    }
+
+    ReadResult readSample() override {
+        ReadResult result;
+        if (!codec_) {
+            result.kind = ReadKind::Failed;
+            result.hr = kFail;
+            return result;
+        }
+        for (int packets = 0; packets < kPacketsPerAttempt; ++packets) {
+            int received = avcodec_receive_frame(codec_, decoded_);
+            if (received == 0) return convert();
+            if (received == AVERROR_EOF) {
+                result.kind = ReadKind::EndOfStream;
+                return result;
+            }
+            if (received != AVERROR(EAGAIN)) return gapOrFailure(received);
+            if (draining_) {
+                result.kind = ReadKind::EndOfStream;
+                return result;
+            }
+            int read = av_read_frame(format_, packet_);
+            if (read == AVERROR(EAGAIN)) {
+                std::this_thread::sleep_for(kCameraGapWait);
+                return result;  // a gap
+            }
+            if (read == AVERROR_EOF || (read < 0 && !camera_ && avio_feof(format_->pb))) {
+                // Drain the frames the decoder still holds, then report the end.
+                avcodec_send_packet(codec_, nullptr);
+                draining_ = true;
+                continue;
+            }
+            if (read < 0) {
+                result.kind = ReadKind::Failed;
+                result.hr = statusFromAv(read);
+                return result;
+            }
+            bool ours = packet_->stream_index == stream_;
+            int sent = ours ? avcodec_send_packet(codec_, packet_) : 0;
+            av_packet_unref(packet_);
+            // Damaged data is skipped; the next packet may decode.
+            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) return gapOrFailure(sent);
+        }
+        return result;
+    }
+
+    HResult rewind() override {
+        if (!format_ || stream_ < 0) return kFail;
+        AVStream* stream = format_->streams[stream_];
+        int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        int result = av_seek_frame(format_, stream_, start, AVSEEK_FLAG_BACKWARD);
+        if (result < 0) result = avformat_seek_file(format_, -1, INT64_MIN, 0, INT64_MAX, 0);
+        if (result < 0) return statusFromAv(result);
+        avcodec_flush_buffers(codec_);
+        draining_ = false;
+        return kOk;
+    }
+
+private:
+    ReadResult gapOrFailure(int averror) {
+        ReadResult result;
+        if (averror == AVERROR_INVALIDDATA) return result;  // one damaged frame: a gap
+        result.kind = ReadKind::Failed;
+        result.hr = statusFromAv(averror);
+        return result;
+    }
+
+    ReadResult convert() {
+        ReadResult result;
+        int width = decoded_->width, height = decoded_->height;
+        if (!sizeAcceptable(width, height)) {
+            av_frame_unref(decoded_);
+            return result;  // a gap: this frame is refused
+        }
+        if (width != width_ || height != height_) {
+            width_ = width;
+            height_ = height;
+            bgra_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+            result.sizeChanged = true;
+        }
+        scaler_ =
+            sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(decoded_->format), width,
+                                 height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!scaler_) {
+            av_frame_unref(decoded_);
+            return result;
+        }
+        uint8_t* planes[4] = {bgra_.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {width * 4, 0, 0, 0};
+        sws_scale(scaler_, decoded_->data, decoded_->linesize, 0, height, planes, strides);
+        av_frame_unref(decoded_);
+        result.kind = ReadKind::Sample;
+        result.width = static_cast<uint32_t>(width);
+        result.height = static_cast<uint32_t>(height);
+        result.pixels = bgra_.data();
+        result.pitch = width * 4;
+        result.bytes = bgra_.size();
+        return result;
+    }
+
+    void closeInput() {
+        sws_freeContext(scaler_);
+        av_frame_free(&decoded_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&codec_);
+        if (format_) avformat_close_input(&format_);
+    }
+
+    std::string url_;
+    bool camera_;
+    std::vector<V4l2Format> cameraFormats_;
+    std::string videoSize_, frameRate_, pixelFormat_;
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* decoded_ = nullptr;
+    SwsContext* scaler_ = nullptr;
+    int stream_ = -1;
+    int width_ = 0, height_ = 0;
+    bool draining_ = false;
+    std::vector<uint8_t> bgra_;
+};
+
+class SystemVideoBackend final : public VideoBackend {
+public:
+    SystemVideoBackend() {
+        avdevice_register_all();
+        av_log_set_level(AV_LOG_FATAL);
+    }
+
+    std::vector<CameraDevice> cameras() override { return listCaptureDevices(); }
+
+    HResult openFile(const std::string& path, std::unique_ptr<VideoReader>* reader) override {
+        auto file = std::make_unique<FfmpegReader>(path, false);
+        HResult hr = file->openInput(nullptr, nullptr);
+        if (failed(hr)) return hr;
+        *reader = std::move(file);
+        return kOk;
+    }
+
+    HResult openCamera(const CameraDevice& device, bool shared,
+                       std::unique_ptr<VideoReader>* reader) override {
+        // Activation: the node opens and still captures. Its formats are read now, while we hold it.
+        int fd = open(device.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return hresultFromErrno(errno);
+        auto camera = std::make_unique<FfmpegReader>(device.path, true);
+        if (!shared) camera->setCameraFormats(enumerateV4l2Formats(fd));
+        close(fd);
+        *reader = std::move(camera);
+        return kOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<VideoBackend> makeSystemVideoBackend() {
+    return std::make_unique<SystemVideoBackend>();
+}
+
+}  // namespace qm

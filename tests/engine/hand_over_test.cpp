@@ -1,0 +1,156 @@
+// The hand-over protocol against the companion's own section code: the counter moves by exactly 2 per
+// frame, a reader never gets a torn frame, a late section links at a multiple of 30, and a section with
+// the wrong magic or size is never written.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "engine/hand_over.h"
+#include "tests/engine/engine_harness.h"
+#include "vcam/section.h"
+
+namespace qm {
+namespace {
+
+using test::EngineHarness;
+
+uint64_t timestampOf(const uint8_t* view) {
+    uint64_t stamp;
+    std::memcpy(&stamp, view + kSectionTimestampOffset, sizeof stamp);
+    return stamp;
+}
+
+void runCamera(EngineHarness& h, int frames) {
+    test::FakeCamera cam;
+    cam.name = "Cam";
+    h.script->cameras = {cam};
+    LaunchOptions options;
+    options.frames = frames;
+    h.start(options);
+    ASSERT_TRUE(h.waitEnded(10000));
+}
+
+TEST(HandOver, CounterAdvancesByTwoPerFrameAndTheLastFrameIsComplete) {
+    EngineHarness h;
+    FrameSection section;
+    int error = 0;
+    ASSERT_TRUE(section.create(h.sectionName, &error)) << error;
+    section.publish();
+    runCamera(h, 40);
+    EXPECT_EQ(readSequence(section.view()), 80u);
+    EXPECT_GT(timestampOf(section.view()), 0u);
+    // Frame 39: the upper half's grey level is 39 (the canvas is the cover copy of the fake frame).
+    EXPECT_EQ(section.view()[kSectionPixelsOffset], 39);
+    EXPECT_EQ(section.view()[kSectionPixelsOffset + kFrameBytes - 1], 255 - 39);
+}
+
+TEST(HandOver, LateSectionLinksAtTheNextMultipleOfThirty) {
+    EngineHarness h;
+    FrameSection section;
+    h.draw->onFrame = [&](int frameIndex) {
+        int error = 0;
+        if (frameIndex == 31) {
+            ASSERT_TRUE(section.create(h.sectionName, &error));
+            section.publish();
+        }
+    };
+    runCamera(h, 100);
+    EXPECT_EQ(readSequence(section.view()), 2u * (100 - 60));
+}
+
+TEST(HandOver, WrongMagicOrShortSectionIsNeverWritten) {
+    EngineHarness h;
+    FrameSection section;
+    int error = 0;
+    ASSERT_TRUE(section.create(h.sectionName, &error));  // never published: the magic stays 0
+    runCamera(h, 40);
+    EXPECT_EQ(readSequence(section.view()), 0u);
+    std::vector<uint8_t> zeros(kFrameBytes, 0);
+    EXPECT_EQ(std::memcmp(section.view() + kSectionPixelsOffset, zeros.data(), kFrameBytes), 0);
+    EXPECT_EQ(timestampOf(section.view()), 0u);
+
+    // A section too small for the view (it would fault on the first write) is treated as absent.
+    EngineHarness shortOne;
+    int fd = shm_open(shortOne.sectionName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 4096), 0);
+    uint32_t magic = kFrameMagic;
+    ASSERT_EQ(pwrite(fd, &magic, sizeof magic, 0), 4);
+    close(fd);
+    runCamera(shortOne, 40);
+    EXPECT_EQ(shortOne.engine->frameIndex(), 40);
+    shm_unlink(shortOne.sectionName.c_str());
+}
+
+TEST(HandOver, ConcurrentReaderNeverGetsATornFrame) {
+    const std::string name = "/qmtest-torn-" + std::to_string(getpid());
+    FrameSection section;
+    int error = 0;
+    ASSERT_TRUE(section.create(name, &error));
+    section.publish();
+    FrameLink link;
+    ASSERT_TRUE(link.tryOpen(name));
+
+    constexpr int kFrames = 3000;
+    std::atomic<bool> done{false};
+    int read = 0, torn = 0, backwards = 0;
+    std::thread reader([&] {
+        std::vector<uint8_t> copy(kFrameBytes);
+        uint32_t last = 0;
+        while (!done.load()) {
+            uint32_t sequence = 0;
+            uint64_t stamp = 0;
+            if (copyCompleteFrame(section.view(), last, copy.data(), &sequence, &stamp) != CopyResult::Copied)
+                continue;
+            if (sequence & 1 || sequence <= last) ++backwards;
+            last = sequence;
+            ++read;
+            // Every frame is one grey level, so any mix of two frames shows.
+            uint8_t level = copy[0];
+            for (size_t i = 0; i < kFrameBytes; i += 4093)
+                if (copy[i] != level || copy[kFrameBytes - 1 - i] != level) {
+                    ++torn;
+                    break;
+                }
+        }
+    });
+    std::vector<uint8_t> frame(kFrameBytes);
+    for (int n = 1; n <= kFrames; ++n) {
+        std::memset(frame.data(), n % 251, frame.size());
+        link.write(frame.data(), static_cast<long>(kFrameRowBytes));
+        // Mostly back to back (copies race with writes), with short pauses so complete copies happen too.
+        if (n % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(400));
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(readSequence(section.view()), 2u * kFrames);
+    EXPECT_GT(read, 100);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(backwards, 0);
+}
+
+TEST(HandOver, BitmapHeadersAreTheFixedFiftyFourBytes) {
+    const uint8_t expected[54] = {
+        'B',  'M',  0x36, 0x40, 0x38, 0x00,         // size 3,686,454
+        0,    0,    0,    0,                        // reserved
+        54,   0,    0,    0,                        // pixel offset
+        40,   0,    0,    0,                        // information header size
+        0x00, 0x05, 0,    0,                        // width 1280
+        0x30, 0xFD, 0xFF, 0xFF,                     // height -720: top-down rows
+        1,    0,    32,   0,                        // planes, bits per pixel
+        0,    0,    0,    0,    0,    0,    0, 0,   // BI_RGB, image size 0
+        0,    0,    0,    0,    0,    0,    0, 0,   // resolutions
+        0,    0,    0,    0,    0,    0,    0, 0};  // colours used, important colours
+    uint8_t headers[54];
+    fillBitmapHeaders(headers);
+    EXPECT_EQ(std::memcmp(headers, expected, sizeof expected), 0);
+}
+
+}  // namespace
+}  // namespace qm

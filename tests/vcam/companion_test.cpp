@@ -1,0 +1,237 @@
+// The companion and the program end to end: recording every frame written (N in, N out, playable),
+// the camera failure path (exit code 1), a companion that dies mid-session, and --record from the
+// program with ffprobe as the independent reader.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engine/frame_section.h"
+#include "engine/hand_over.h"
+#include "tests/source/test_videos.h"
+#include "vcam/section.h"
+
+namespace qm {
+namespace {
+
+using test::commandOutput;
+using test::TempDir;
+
+std::string binDir() {
+    return std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/";
+}
+
+// "width,height,frames" of the first video stream, as ffprobe decodes it.
+std::string probeVideo(const std::string& path) {
+    return commandOutput(
+        "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+        "stream=width,height,nb_read_frames -of csv=p=0 '" +
+        path + "'");
+}
+
+pid_t spawn(std::vector<std::string> args, const std::string& errFile = "/dev/null") {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err >= 0) dup2(err, 2);
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int waitExit(pid_t pid, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+bool sectionExists(const std::string& name) {
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+// Maps the companion's section once it is published.
+uint8_t* waitForSection(const std::string& name, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        FrameLink probe;
+        int fd = shm_open(name.c_str(), O_RDWR, 0);
+        if (fd >= 0) {
+            void* view = mmap(nullptr, kSectionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            close(fd);
+            if (view != MAP_FAILED) {
+                uint32_t magic;
+                std::memcpy(&magic, view, sizeof magic);
+                if (magic == kFrameMagic) return static_cast<uint8_t*>(view);
+                munmap(view, kSectionBytes);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return nullptr;
+}
+
+TEST(Companion, RecordsEachFrameOnceAndLeavesAPlayableFile) {
+    TempDir dir;
+    const std::string name = "/qmtest-vcam-" + std::to_string(getpid());
+    const std::string output = dir.file("session.mp4"), errors = dir.file("stderr.txt");
+    pid_t companion = spawn({binDir() + "quillmere-vcam", "--section", name, "--output", output}, errors);
+    uint8_t* view = waitForSection(name, 5000);
+    ASSERT_NE(view, nullptr);
+    struct stat info {};
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    ASSERT_EQ(fstat(fd, &info), 0);
+    close(fd);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(static_cast<size_t>(info.st_size), kSectionBytes);
+
+    FrameLink link;
+    ASSERT_TRUE(link.tryOpen(name));
+    std::vector<uint8_t> frame(kFrameBytes);
+    constexpr int kFrames = 45;
+    for (int n = 0; n < kFrames; ++n) {
+        std::memset(frame.data(), n * 5, frame.size());
+        link.write(frame.data(), static_cast<long>(kFrameRowBytes));
+        std::this_thread::sleep_for(std::chrono::milliseconds(12));
+    }
+    // Nothing new for a while: no repeated frames may be recorded.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(companion, SIGTERM);
+    EXPECT_EQ(waitExit(companion, 10000), 0);
+    munmap(view, kSectionBytes);
+    EXPECT_FALSE(sectionExists(name));  // removed when the companion ends
+    EXPECT_EQ(probeVideo(output), "1280,720," + std::to_string(kFrames));
+    std::ifstream err(errors);
+    std::string report(std::istreambuf_iterator<char>(err), {});
+    EXPECT_NE(report.find("45 frames, 0 missed"), std::string::npos)
+        << report
+        << commandOutput("ffprobe -v error -show_entries packet=pts -of csv=p=0 " + output +
+                         " | tr '\\n' ' '");
+}
+
+TEST(Companion, BadArgumentsAndUnwritableOutput) {
+    EXPECT_EQ(waitExit(spawn({binDir() + "quillmere-vcam", "--bogus", "x"}), 5000), 2);
+    EXPECT_EQ(
+        waitExit(spawn({binDir() + "quillmere-vcam", "--section", "no-slash", "--output", "/tmp/x.mp4"}),
+                 5000),
+        2);
+    EXPECT_EQ(
+        waitExit(spawn({binDir() + "quillmere-vcam", "--section", "/qmtest-bad-" + std::to_string(getpid()),
+                        "--output", "/no/such/folder/x.mp4"}),
+                 5000),
+        4);
+}
+
+// Program runs share the program's fixed section name; these tests hold the lock named in CMake.
+struct ProgramRun {
+    int exitCode = -1;
+    std::string log;
+};
+
+ProgramRun runProgram(const std::vector<std::string>& args, const std::function<void(pid_t)>& during = {}) {
+    const std::string logPath = binDir() + "Quillmere.log";
+    size_t before = std::filesystem::exists(logPath) ? std::filesystem::file_size(logPath) : 0;
+    std::vector<std::string> argv = {binDir() + "quillmere", "--headless"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = spawn(argv);
+    if (during) during(pid);
+    ProgramRun run;
+    run.exitCode = waitExit(pid, 60000);
+    std::ifstream in(logPath);
+    in.seekg(static_cast<std::streamoff>(before));
+    run.log.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+}
+
+bool quillmereDeviceExists() {
+    for (const auto& entry : std::filesystem::directory_iterator(
+             "/sys/class/video4linux", std::filesystem::directory_options::skip_permission_denied)) {
+        std::ifstream name(entry.path() / "name");
+        std::string label;
+        std::getline(name, label);
+        if (label == "Quillmere") return true;
+    }
+    return false;
+}
+
+TEST(Program, NoCameraDeviceTakesTheFailurePathWithExitCodeOne) {
+    std::error_code ignored;
+    if (std::filesystem::exists("/sys/class/video4linux", ignored) && quillmereDeviceExists())
+        GTEST_SKIP() << "this machine has a Quillmere device";
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4");
+    ASSERT_TRUE(test::makeTestVideo(clip, 64, 48, 10));
+    ProgramRun run = runProgram({"--file", clip, "--frames", "10"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.log.find("MFCreateVirtualCamera ok, clsid {"), std::string::npos) << run.log;
+    EXPECT_NE(
+        run.log.find("could not start the camera: 0x8A560003 No v4l2loopback device labelled \"Quillmere\""),
+        std::string::npos)
+        << run.log;
+    EXPECT_EQ(run.log.find("engine"), std::string::npos);  // the engine never started
+    EXPECT_NE(run.log.find("exiting, code 1"), std::string::npos);
+}
+
+TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4"), recording = dir.file("out.mp4");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    ProgramRun run = runProgram({"--file", clip, "--frames", "50", "--plain", "--record", recording});
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_EQ(probeVideo(recording), "1280,720,50") << run.log;
+    EXPECT_NE(run.log.find("camera started"), std::string::npos);
+    EXPECT_NE(run.log.find("camera removed, hr 0x00000000"), std::string::npos) << run.log;
+    EXPECT_FALSE(sectionExists(kFrameSectionName));
+
+    // The companion is killed mid-session: the program carries on and reports the removal's result.
+    ProgramRun killed =
+        runProgram({"--file", clip, "--frames", "40", "--record", dir.file("killed.mp4")}, [](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            std::string children = commandOutput("cat /proc/" + std::to_string(pid) + "/task/*/children");
+            for (char* token = std::strtok(children.data(), " "); token; token = std::strtok(nullptr, " "))
+                kill(std::atoi(token), SIGKILL);
+        });
+    EXPECT_EQ(killed.exitCode, 0) << killed.log;
+    EXPECT_NE(killed.log.find("engine stopped"), std::string::npos) << killed.log;
+    EXPECT_NE(killed.log.find("camera removed, hr 0x8A5600FF"), std::string::npos) << killed.log;
+    shm_unlink(kFrameSectionName);
+}
+
+TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4"), recording = dir.file("out.mkv");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    runProgram({"--file", clip, "--plain", "--record", recording}, [](pid_t pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, SIGKILL);  // no orderly shutdown: the companion learns of it from the kernel
+    });
+    // The companion finishes the file on its own once its parent is gone.
+    for (int waited = 0; waited < 10000 && sectionExists(kFrameSectionName); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(sectionExists(kFrameSectionName));
+    std::string probe = probeVideo(recording);
+    ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
+    EXPECT_GT(std::atoi(probe.c_str() + 9), 10) << probe;
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,287 @@
+// quillmere-vcam: the virtual camera's companion. It creates the shared frame section, reads only
+// complete frames from it, and serves them either to the v4l2loopback device labelled "Quillmere"
+// (YUYV 1280 × 720 at 30 frames per second, a placeholder until the first frame, the last frame
+// repeated while no new one comes) or, with --output FILE, records each frame once to a video file.
+// It ends on SIGTERM / SIGINT or when the program that started it ends, leaving a complete file.
+//
+//   quillmere-vcam [--output FILE] [--section NAME] [--label LABEL] [--parent PID]
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/frame_section.h"
+#include "vcam/companion_codes.h"
+#include "vcam/loopback.h"
+#include "vcam/recorder.h"
+#include "vcam/section.h"
+
+namespace {
+
+using namespace qm;
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t terminating = 0;
+void onTerminate(int) {
+    terminating = 1;
+}
+
+struct Arguments {
+    std::string output;
+    std::string section = kFrameSectionName;
+    std::string label = kCameraLabel;
+    pid_t parent = 0;
+};
+
+bool parseArguments(int argc, char** argv, Arguments* args) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        std::string value = argv[++i];
+        if (name == "--output")
+            args->output = value;
+        else if (name == "--section")
+            args->section = value;
+        else if (name == "--label")
+            args->label = value;
+        else if (name == "--parent")
+            args->parent = static_cast<pid_t>(std::atoi(value.c_str()));
+        else
+            return false;
+    }
+    return !args->section.empty() && args->section[0] == '/';
+}
+
+bool keepRunning(const Arguments& args) {
+    return !terminating && (args.parent == 0 || getppid() == args.parent);
+}
+
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
+           usage.ru_stime.tv_usec / 1e3;
+}
+
+void reportCost(int frames, int missed) {
+    std::fprintf(stderr, "%s: %d frames, %d missed, cpu %.2f ms per frame\n", kCompanionName, frames, missed,
+                 frames > 0 ? cpuMs() / frames : 0.0);
+}
+
+// Frames copied from the section wait here for the encoder, so a slow encode never makes the reader
+// miss a frame. The pool starts small and grows while the encoder is behind, up to two seconds of frames.
+class FrameQueue {
+public:
+    FrameQueue(size_t initialSlots, size_t maxSlots)
+        : free_(initialSlots), slots_(initialSlots), maxSlots_(maxSlots) {
+        for (auto& slot : free_)
+            slot.resize(kFrameBytes);
+    }
+    std::vector<uint8_t> takeFree() {
+        std::unique_lock lock(mutex_);
+        if (free_.empty() && slots_ < maxSlots_) {
+            ++slots_;
+            return std::vector<uint8_t>(kFrameBytes);
+        }
+        changed_.wait(lock, [&] { return !free_.empty(); });
+        std::vector<uint8_t> slot = std::move(free_.back());
+        free_.pop_back();
+        return slot;
+    }
+    void giveBack(std::vector<uint8_t> slot) {
+        std::lock_guard lock(mutex_);
+        free_.push_back(std::move(slot));
+        changed_.notify_all();
+    }
+    void push(std::vector<uint8_t> slot, uint64_t stamp) {
+        std::lock_guard lock(mutex_);
+        full_.push_back({std::move(slot), stamp});
+        changed_.notify_all();
+    }
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    bool pop(std::vector<uint8_t>* slot, uint64_t* stamp) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !full_.empty() || closed_; });
+        if (full_.empty()) return false;
+        *slot = std::move(full_.front().first);
+        *stamp = full_.front().second;
+        full_.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::vector<uint8_t>> free_;
+    std::deque<std::pair<std::vector<uint8_t>, uint64_t>> full_;
+    size_t slots_;
+    size_t maxSlots_;
+    bool closed_ = false;
+};
+
+int record(const Arguments& args) {
+    Recorder recorder;
+    std::string message;
+    if (!recorder.open(args.output, &message)) {
+        std::fprintf(stderr, "%s: %s\n", kCompanionName, message.c_str());
+        return kCompanionNoOutput;
+    }
+    FrameSection section;
+    int error = 0;
+    if (!section.create(args.section, &error)) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
+                     std::strerror(error));
+        return kCompanionNoSection;
+    }
+    section.publish();
+
+    FrameQueue queue(4, 60);
+    std::atomic<bool> encodeFailed{false};
+    std::thread encoder([&] {
+        std::vector<uint8_t> slot;
+        uint64_t stamp = 0;
+        while (queue.pop(&slot, &stamp)) {
+            if (!recorder.add(slot.data(), stamp)) encodeFailed = true;
+            queue.giveBack(std::move(slot));
+        }
+    });
+
+    uint32_t last = 0;  // a fresh section: every frame written after publish() is new
+    int missed = 0;
+    uint64_t lastStamp = 0;
+    auto pollOnce = [&] {
+        std::vector<uint8_t> slot = queue.takeFree();
+        uint32_t sequence = 0;
+        uint64_t stamp = 0;
+        if (copyCompleteFrame(section.view(), last, slot.data(), &sequence, &stamp) == CopyResult::Copied) {
+            // The counter moves by 2 per frame; a bigger step means frames came faster than we read.
+            if (sequence - last > 2) {
+                missed += static_cast<int>((sequence - last) / 2) - 1;
+                std::fprintf(stderr, "%s: frames missed before sequence %u (stamp %llu, previous %llu)\n",
+                             kCompanionName, sequence, static_cast<unsigned long long>(stamp),
+                             static_cast<unsigned long long>(lastStamp));
+            }
+            lastStamp = stamp;
+            last = sequence;
+            queue.push(std::move(slot), stamp);
+            return true;
+        }
+        queue.giveBack(std::move(slot));
+        return false;
+    };
+    // Right after a frame the next one may follow at once (the engine catching up after a slow frame),
+    // so the reader stays awake for a moment; otherwise it naps between polls.
+    auto lastFrame = Clock::now();
+    while (keepRunning(args) && !encodeFailed) {
+        if (pollOnce())
+            lastFrame = Clock::now();
+        else if (Clock::now() - lastFrame < std::chrono::milliseconds(3))
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    pollOnce();  // the program's last frame, written before it asked us to end
+    queue.close();
+    encoder.join();
+    section.destroy();
+    bool complete = recorder.finish();
+    reportCost(recorder.frames(), missed);
+    if (!complete || encodeFailed) {
+        std::fprintf(stderr, "%s: cannot complete %s\n", kCompanionName, args.output.c_str());
+        return kCompanionNoOutput;
+    }
+    return kCompanionOk;
+}
+
+int serveDevice(const Arguments& args) {
+    std::string device = LoopbackOutput::findDevice(args.label);
+    if (device.empty()) {
+        std::fprintf(stderr,
+                     "%s: no v4l2loopback device labelled \"%s\" (sudo modprobe v4l2loopback card_label=%s "
+                     "exclusive_caps=1)\n",
+                     kCompanionName, args.label.c_str(), args.label.c_str());
+        return kCompanionNoDevice;
+    }
+    LoopbackOutput output;
+    std::string message;
+    if (!output.open(device, &message)) {
+        std::fprintf(stderr, "%s: %s\n", kCompanionName, message.c_str());
+        return kCompanionDeviceRefused;
+    }
+    // Applications list an exclusive_caps device only once something writes to it.
+    if (!output.writeFrame()) {
+        std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, device.c_str());
+        return kCompanionDeviceRefused;
+    }
+    FrameSection section;
+    int error = 0;
+    if (!section.create(args.section, &error)) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
+                     std::strerror(error));
+        return kCompanionNoSection;
+    }
+    section.publish();
+
+    std::vector<uint8_t> frame(kFrameBytes);
+    uint32_t last = 0;  // a fresh section: every frame written after publish() is new
+    int frames = 0;
+    const auto interval = std::chrono::microseconds(33333);
+    auto next = Clock::now();
+    while (keepRunning(args)) {
+        uint32_t sequence = 0;
+        uint64_t stamp = 0;
+        if (copyCompleteFrame(section.view(), last, frame.data(), &sequence, &stamp) == CopyResult::Copied) {
+            last = sequence;
+            output.setFrame(frame.data());
+            ++frames;
+        }
+        if (!output.writeFrame()) {
+            std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, device.c_str());
+            return kCompanionDeviceRefused;
+        }
+        next += interval;
+        auto now = Clock::now();
+        if (next < now) next = now;  // fell behind: do not burst to catch up
+        std::this_thread::sleep_until(next);
+    }
+    reportCost(frames, 0);
+    return kCompanionOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (!parseArguments(argc, argv, &args)) {
+        std::fprintf(stderr, "usage: %s [--output FILE] [--section /NAME] [--label LABEL] [--parent PID]\n",
+                     kCompanionName);
+        return kCompanionUsage;
+    }
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    // End with the program that started us, even if it could not ask.
+    if (args.parent != 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != args.parent) return kCompanionOk;
+    }
+    return args.output.empty() ? serveDevice(args) : record(args);
+}

@@ -15,6 +15,7 @@
 #include <glib-unix.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -488,6 +489,7 @@ bool initGtk() {
 int runMainWindow(LaunchOptions&) {
     if (!initGtk()) {
         logLine("window: cannot open the display");
+        std::fprintf(stderr, "quillmere: cannot open the display\n");
         return 1;
     }
     auto window = std::make_unique<MainWindow>(windowSettings());

@@ -44,7 +44,7 @@ class Session:
     def __init__(self, width=1920, height=1080, scale=1):
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
             pass_fds=[write_fd], stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:
@@ -60,7 +60,9 @@ class Session:
                         GDK_BACKEND="x11", NO_AT_BRIDGE="1", QM_FAKE_ENGINE_STATUS=self.status_file)
         self.scale = scale
         self.processes = []
-        # The server names its display before every client can connect: wait until one can.
+        # The server names its display before every client can connect: wait until one can. (With
+        # -noreset the server does not restart when this first client leaves, which would refuse the
+        # next one for a moment.)
         deadline = time.time() + 10
         while self.xdotool("getdisplaygeometry") == "":
             if time.time() > deadline:
@@ -325,6 +327,7 @@ def main():
             print(f"FAIL {name}: {failure}")
             for process in session.processes:
                 if process.poll() is not None and process.stdout:
+                    print(f"{process.args[0]} ended with {process.returncode}:")
                     print(process.stdout.read()[-2000:])
         finally:
             session.close()

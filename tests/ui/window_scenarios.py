@@ -228,20 +228,36 @@ def wait_live(s, window, name, timeout=15):
     raise Failure("the status never turns live")
 
 
+def morvel_share(shot):
+    """The share of the preview's middle in the default replacement face's skin colour."""
+    hits = total = 0
+    for y in range(100, 460, 4):
+        for x in range(250, 800, 4):
+            r, g, b = shot.getpixel((x, y))
+            total += 1
+            hits += abs(r - 210) < 25 and abs(g - 180) < 25 and abs(b - 120) < 30
+    return hits / total
+
+
 def scenario_real_sample(s):
     if not HAS_ENGINE or not os.path.exists(SAMPLE):
         raise Skip("needs the engine and data/sample.mp4")
     recording = os.path.join(s.home, "session.mp4")
     process = s.start(PROGRAM, "--file", SAMPLE, "--record", recording)
     window = s.wait_window()
-    shot = wait_live(s, window, "real_sample_live.png")
-    left, top = 16, 64
-    preview = shot.crop((left, top, left + 847, top + 476))
+    wait_live(s, window, "real_sample_live.png")
+    time.sleep(2)  # the face is found and followed
+    shot = s.screenshot(window, "real_sample_live.png")
+    preview = shot.crop((16, 64, 16 + 847, 64 + 476))
     check(max(ImageStat.Stat(preview).stddev) > 20, "the preview shows no picture")
+    filtered = morvel_share(shot)
+    check(filtered > 0.08, f"the replacement face is not in the preview ({filtered:.3f})")
     s.click(window, 40, FILTERS_Y + 17)
     time.sleep(1)
-    s.screenshot(window, "real_sample_filters_off.png")
+    shot = s.screenshot(window, "real_sample_filters_off.png")
     check("filters=0" in s.settings(), "the settings file does not say filters=0")
+    plain = morvel_share(shot)
+    check(plain < filtered / 3, f"the preview still shows the replacement face ({plain:.3f})")
     s.click(window, 1200 - 321 - 33, FILTERS_Y + 17)
     s.screenshot(window, "real_sample_card.png")
     process.terminate()

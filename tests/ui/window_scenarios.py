@@ -266,6 +266,22 @@ def scenario_real_sample(s):
     check(os.path.getsize(recording) > 10000, "no session was recorded")
 
 
+def scenario_unreadable_video(s):
+    if not HAS_ENGINE:
+        raise Skip("needs the engine")
+    broken = os.path.join(s.home, "broken.mp4")
+    with open(broken, "wb") as file:
+        file.write(b"\x00\x00\x00\x18ftypmp42" + os.urandom(4000))
+    process = s.start(PROGRAM, "--no-camera", "--file", broken)
+    window = s.wait_window()
+    time.sleep(3)
+    shot = s.screenshot(window, "unreadable_video.png")
+    check(process.poll() is None, "the program ended on a broken video file")
+    check(near(pixel(shot, 35, 30), (142, 142, 147)), "the status is live with a broken video file")
+    middle = shot.crop((16 + 100, 64 + 200, 16 + 747, 64 + 276))
+    check(ImageStat.Stat(middle).extrema[0][1] > 100, "the preview says nothing about the missing video")
+
+
 def scenario_second_start(s):
     s.start(FAKE, "--no-camera")
     window = s.wait_window()

@@ -134,6 +134,18 @@ private:
     bool closed_ = false;
 };
 
+// Makes the frame section and sets its magic, so the program may link; false after saying why.
+bool createAndPublish(const Arguments& args, FrameSection& section) {
+    int error = 0;
+    if (!section.create(args.section, &error)) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
+                     std::strerror(error));
+        return false;
+    }
+    section.publish();
+    return true;
+}
+
 int record(const Arguments& args) {
     Recorder recorder;
     std::string message;
@@ -142,13 +154,7 @@ int record(const Arguments& args) {
         return kCompanionNoOutput;
     }
     FrameSection section;
-    int error = 0;
-    if (!section.create(args.section, &error)) {
-        std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
-                     std::strerror(error));
-        return kCompanionNoSection;
-    }
-    section.publish();
+    if (!createAndPublish(args, section)) return kCompanionNoSection;
 
     FrameQueue queue(4, 60);
     std::atomic<bool> encodeFailed{false};
@@ -229,13 +235,7 @@ int serveDevice(const Arguments& args) {
         return kCompanionDeviceRefused;
     }
     FrameSection section;
-    int error = 0;
-    if (!section.create(args.section, &error)) {
-        std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
-                     std::strerror(error));
-        return kCompanionNoSection;
-    }
-    section.publish();
+    if (!createAndPublish(args, section)) return kCompanionNoSection;
 
     std::vector<uint8_t> frame(kFrameBytes);
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new

@@ -229,13 +229,17 @@ def wait_live(s, window, name, timeout=15):
 
 
 def morvel_share(shot):
-    """The share of the preview's middle in the default replacement face's skin colour."""
+    """The share of the preview's middle in the default replacement face's skin colour.
+
+    The morvel's skin is yellower than human skin (green well above blue, red not far above green), so a
+    large real face close to the camera does not count as the morvel."""
     hits = total = 0
     for y in range(100, 460, 4):
         for x in range(250, 800, 4):
             r, g, b = shot.getpixel((x, y))
             total += 1
-            hits += abs(r - 210) < 25 and abs(g - 180) < 25 and abs(b - 120) < 30
+            hits += (abs(r - 210) < 25 and abs(g - 180) < 25 and abs(b - 120) < 30
+                     and g - b > 40 and r - g < 45)
     return hits / total
 
 
@@ -251,7 +255,7 @@ def scenario_real_sample(s):
     preview = shot.crop((16, 64, 16 + 847, 64 + 476))
     check(max(ImageStat.Stat(preview).stddev) > 20, "the preview shows no picture")
     filtered = morvel_share(shot)
-    check(filtered > 0.08, f"the replacement face is not in the preview ({filtered:.3f})")
+    check(filtered > 0.05, f"the replacement face is not in the preview ({filtered:.3f})")
     s.click(window, 40, FILTERS_Y + 17)
     time.sleep(1)
     shot = s.screenshot(window, "real_sample_filters_off.png")

@@ -192,9 +192,19 @@ protected:
 
 TEST_F(ProgramTest, StopAndSigtermEndHeadlessRunsInOrder) {
     pid_t pid = start({"--headless", "--no-engine", "--no-camera"});
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(waitExit(start({"--stop"}), 5s), 0);
-    EXPECT_EQ(waitExit(pid, 5s), 0);
+    // A stop raised before the run has opened the signal is stale by design, so ask again until it ends.
+    int exitCode = -1;
+    for (int attempt = 0; attempt < 25 && exitCode == -1; ++attempt) {
+        EXPECT_EQ(waitExit(start({"--stop"}), 5s), 0);
+        int status = 0;
+        for (int poll = 0; poll < 20 && exitCode == -1; ++poll) {
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+            else
+                std::this_thread::sleep_for(10ms);
+        }
+    }
+    EXPECT_EQ(exitCode, 0);
     std::string text = log();
     EXPECT_NE(text.find(" starting (headless)\n"), std::string::npos);
     EXPECT_NE(text.find(" exiting, code 0\n"), std::string::npos);

@@ -55,16 +55,20 @@ std::string stateRoot() {
 std::string runtimeDir() {
     if (const char* value = std::getenv("XDG_RUNTIME_DIR"); value && value[0] == '/' && isDirectory(value))
         return withSlash(value);
-    std::string dir = "/tmp/quillmere-" + std::to_string(getuid()) + "/";
-    mkdir(dir.c_str(), 0700);
-    // Only a folder this user owns and nobody else can enter is trusted with the lock and socket.
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid()) {
+    // Only a folder this user owns and nobody else can enter is trusted with the lock and socket; when
+    // someone else has taken the usual name, a folder of this process's own is used instead.
+    auto privateFolder = [](const std::string& dir) {
+        mkdir(dir.c_str(), 0700);
+        struct stat st {};
+        if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return false;
         if ((st.st_mode & 0077) != 0) chmod(dir.c_str(), 0700);
-        return dir;
-    }
-    return withSlash(std::string("/tmp/quillmere-") + std::to_string(getuid()) + "-" +
-                     std::to_string(getpid()));
+        return true;
+    };
+    std::string dir = "/tmp/quillmere-" + std::to_string(getuid()) + "/";
+    if (privateFolder(dir)) return dir;
+    dir = "/tmp/quillmere-" + std::to_string(getuid()) + "-" + std::to_string(getpid()) + "/";
+    privateFolder(dir);
+    return dir;
 }
 
 bool ensureDirectory(const std::string& path) {

@@ -403,7 +403,7 @@ void Engine::statistics() {
     const uint64_t cpu100ns = processCpu100ns();
     const double elapsed = std::max(now - lastStatisticsMs_, 1e-3);
     StatisticsFigures figures;
-    figures.fps = 90000.0 / elapsed;
+    figures.fps = kStatisticsEvery * 1000.0 / elapsed;
     figures.times = times_;
     shared_.frameMs.store(static_cast<float>((times_.track + times_.draw + times_.send) / kStatisticsEvery));
     shared_.linkUp.store(link_.up());

@@ -95,6 +95,17 @@ const float* floatData(const OrtApi& api, OrtValue* value, const char* modelName
     return static_cast<const float*>(data);
 }
 
+// The CPU memory description never changes: made on the first run and kept for the process, like the
+// runtime itself, so a run does not make and free one each time.
+const OrtMemoryInfo* cpuMemoryInfo(const OrtApi& api) {
+    static OrtMemoryInfo* const memory = [&api] {
+        OrtMemoryInfo* made = nullptr;
+        throwOnError(api.CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &made));
+        return made;
+    }();
+    return memory;
+}
+
 }  // namespace
 
 void runModel(OrtSession* session, const char* modelName, const ModelInput& input,
@@ -104,13 +115,9 @@ void runModel(OrtSession* session, const char* modelName, const ModelInput& inpu
     if (outputCount > kMaxModelOutputs) throw ModelError(std::string(modelName) + ": too many outputs");
     const OrtApi& api = runtimeApi();
 
-    OrtMemoryInfo* rawMemory = nullptr;
-    throwOnError(api.CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &rawMemory));
-    RuntimeHandle<OrtMemoryInfo> memory(rawMemory);
-
     OrtValue* rawInput = nullptr;
-    throwOnError(api.CreateTensorWithDataAsOrtValue(memory.get(), input.data, input.count * sizeof(float),
-                                                    input.shape, input.rank,
+    throwOnError(api.CreateTensorWithDataAsOrtValue(cpuMemoryInfo(api), input.data,
+                                                    input.count * sizeof(float), input.shape, input.rank,
                                                     ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, &rawInput));
     RuntimeHandle<OrtValue> inputValue(rawInput);
 

@@ -61,8 +61,8 @@ struct ModelOutputs {
 
 // Runs the session with one input and the named outputs (at most kMaxModelOutputs). Each output must be a
 // float tensor of at least the expected count of values; otherwise, or when the runtime fails, throws
-// ModelError (modelName leads the message for the checks made here). Allocates a CPU memory description
-// and the input value for the call and releases them before returning.
+// ModelError (modelName leads the message for the checks made here). Makes the input value for the call and
+// releases it before returning; the CPU memory description is made once per process.
 void runModel(OrtSession* session, const char* modelName, const ModelInput& input,
               const char* const* outputNames, const size_t* expectedCounts, size_t outputCount,
               ModelOutputs& outputs);

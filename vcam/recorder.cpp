@@ -110,14 +110,14 @@ bool Recorder::add(const uint8_t* bgra, uint64_t timestampMs) {
     picture_->pts = pts;
     if (avcodec_send_frame(codec_, picture_) < 0) return false;
     ++frames_;
-    return drain(false);
+    return drain();
 }
 
-bool Recorder::drain(bool flushing) {
+bool Recorder::drain() {
     for (;;) {
         int result = avcodec_receive_packet(codec_, packet_);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
-        if (result < 0) return !flushing;
+        if (result < 0) return false;  // a real encoding error, while adding frames or flushing alike
         av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
         if (av_interleaved_write_frame(format_, packet_) < 0) return false;
@@ -128,7 +128,7 @@ bool Recorder::finish() {
     bool ok = true;
     if (codec_ && headerWritten_) {
         avcodec_send_frame(codec_, nullptr);
-        ok = drain(true);
+        ok = drain();
         ok = av_write_trailer(format_) == 0 && ok;
     }
     if (format_ && format_->pb && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);

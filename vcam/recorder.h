@@ -34,7 +34,7 @@ public:
     int frames() const { return frames_; }
 
 private:
-    bool drain(bool flushing);
+    bool drain();
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;

@@ -11,6 +11,7 @@
 #include "engine/no_face_tracking.h"
 #include "engine/render_drawing.h"
 #include "engine/system_tracking.h"
+#include "platform/process_usage.h"
 #include "tracking/model_runtime.h"
 
 namespace qm {

@@ -29,8 +29,4 @@ struct StatisticsFigures {
 
 std::string formatStatistics(const StatisticsFigures& figures);
 
-// Kernel + user time of this process in 100-ns units, and its resident set in bytes.
-uint64_t processCpu100ns();
-uint64_t processResidentBytes();
-
 }  // namespace qm

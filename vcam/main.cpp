@@ -7,7 +7,6 @@
 //   quillmere-vcam [--output FILE] [--section NAME] [--label LABEL] [--parent PID]
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "engine/frame_section.h"
+#include "platform/process_usage.h"
 #include "vcam/companion_codes.h"
 #include "vcam/loopback.h"
 #include "vcam/recorder.h"
@@ -67,16 +67,9 @@ bool keepRunning(const Arguments& args) {
     return !terminating && (args.parent == 0 || getppid() == args.parent);
 }
 
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
-           usage.ru_stime.tv_usec / 1e3;
-}
-
 void reportCost(int frames, int missed) {
     std::fprintf(stderr, "%s: %d frames, %d missed, cpu %.2f ms per frame\n", kCompanionName, frames, missed,
-                 frames > 0 ? cpuMs() / frames : 0.0);
+                 frames > 0 ? processCpu100ns() / 1e4 / frames : 0.0);
 }
 
 // Frames copied from the section wait here for the encoder, so a slow encode never makes the reader

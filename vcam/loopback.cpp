@@ -27,8 +27,7 @@ int xioctl(int fd, unsigned long request, void* arg) {
     return result;
 }
 
-}  // namespace
-
+// Writes every byte, going on after partial writes and interruptions.
 bool writeAll(int fd, const uint8_t* data, size_t bytes) {
     while (bytes > 0) {
         ssize_t written = write(fd, data, bytes);
@@ -42,6 +41,8 @@ bool writeAll(int fd, const uint8_t* data, size_t bytes) {
     }
     return true;
 }
+
+}  // namespace
 
 LoopbackOutput::~LoopbackOutput() {
     if (fd_ >= 0) close(fd_);

@@ -37,7 +37,4 @@ private:
     SwsContext* scaler_ = nullptr;
 };
 
-// Writes all of `bytes`, continuing after partial writes and interruptions.
-bool writeAll(int fd, const uint8_t* data, size_t bytes);
-
 }  // namespace qm

@@ -11,6 +11,7 @@
 #include "app/failure.h"
 #include "app/log.h"
 #include "platform/paths.h"
+#include "reference_gaussian.h"
 #include "render/cover.h"
 #include "test_files.h"
 
@@ -305,31 +306,7 @@ void expectBlurCloseToGaussian(int w, int h, double sigma, int factor) {
     cairo_surface_flush(drawn.get());
 
     // Reference: separable Gaussian, zero outside, of the grey value and of the (opaque) alpha.
-    const int radius = static_cast<int>(std::ceil(4 * sigma));
-    std::vector<double> kernel(2 * radius + 1);
-    double sum = 0;
-    for (int i = -radius; i <= radius; ++i)
-        sum += kernel[i + radius] = std::exp(-i * i / (2 * sigma * sigma));
-    for (double& k : kernel)
-        k /= sum;
-    auto blur = [&](const std::vector<double>& in) {
-        std::vector<double> rows(in.size()), out(in.size());
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                double v = 0;
-                for (int i = -radius; i <= radius; ++i)
-                    if (x + i >= 0 && x + i < w) v += kernel[i + radius] * in[y * w + x + i];
-                rows[y * w + x] = v;
-            }
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                double v = 0;
-                for (int i = -radius; i <= radius; ++i)
-                    if (y + i >= 0 && y + i < h) v += kernel[i + radius] * rows[(y + i) * w + x];
-                out[y * w + x] = v;
-            }
-        return out;
-    };
+    auto blur = [&](const std::vector<double>& in) { return testing::referenceGaussian(in, w, h, sigma); };
     const std::vector<double> colour = blur(grey), alpha = blur(std::vector<double>(grey.size(), 255));
     const uint8_t* out = cairo_image_surface_get_data(drawn.get());
     const int outStride = cairo_image_surface_get_stride(drawn.get());

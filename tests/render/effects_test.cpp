@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "reference_gaussian.h"
+
 namespace qm {
 namespace {
 
@@ -16,31 +18,13 @@ struct Image {
     uint8_t* at(int x, int y) { return &data[(static_cast<size_t>(y) * width + x) * 4]; }
 };
 
-// A true Gaussian with everything outside the picture transparent black, one channel, in doubles.
+// A true Gaussian of one channel, with everything outside the picture transparent black.
 std::vector<double> referenceBlur(Image& src, int channel, double sigma) {
-    const int radius = static_cast<int>(std::ceil(4 * sigma));
-    std::vector<double> kernel(2 * radius + 1);
-    double sum = 0;
-    for (int i = -radius; i <= radius; ++i)
-        sum += kernel[i + radius] = std::exp(-i * i / (2 * sigma * sigma));
-    for (double& k : kernel)
-        k /= sum;
-    std::vector<double> rows(static_cast<size_t>(src.width) * src.height), out(rows.size());
+    std::vector<double> plane(static_cast<size_t>(src.width) * src.height);
     for (int y = 0; y < src.height; ++y)
-        for (int x = 0; x < src.width; ++x) {
-            double v = 0;
-            for (int i = -radius; i <= radius; ++i)
-                if (x + i >= 0 && x + i < src.width) v += kernel[i + radius] * src.at(x + i, y)[channel];
-            rows[y * src.width + x] = v;
-        }
-    for (int y = 0; y < src.height; ++y)
-        for (int x = 0; x < src.width; ++x) {
-            double v = 0;
-            for (int i = -radius; i <= radius; ++i)
-                if (y + i >= 0 && y + i < src.height) v += kernel[i + radius] * rows[(y + i) * src.width + x];
-            out[y * src.width + x] = v;
-        }
-    return out;
+        for (int x = 0; x < src.width; ++x)
+            plane[y * src.width + x] = src.at(x, y)[channel];
+    return testing::referenceGaussian(plane, src.width, src.height, sigma);
 }
 
 TEST(GaussianBlurTest, BoxWidthsAddUpToTheDeviation) {

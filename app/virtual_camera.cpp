@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "engine/frame_section.h"
 #include "platform/paths.h"
 #include "vcam/companion_codes.h"

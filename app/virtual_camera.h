@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace qm {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/clock.h"
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "engine/no_face_tracking.h"
 #include "engine/render_drawing.h"
 #include "engine/system_tracking.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "engine/engine_seams.h"
 #include "engine/frame_section.h"
 #include "engine/hand_over.h"

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/status.h"
-#include "settings/filter_types.h"
+#include "base/filter_types.h"
+#include "base/status.h"
 #include "tracking/face_types.h"
 
 namespace qm {

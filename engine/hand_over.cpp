@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "engine/frame_section.h"
 
 namespace qm {

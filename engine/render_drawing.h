@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "engine/engine_seams.h"
 #include "render/composition.h"
 #include "render/graphics.h"

@@ -2,7 +2,7 @@
 // where it loads the models (a failure throws ModelError, which ends the engine with its log line).
 #pragma once
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "engine/engine_seams.h"
 #include "tracking/face_tracker.h"
 

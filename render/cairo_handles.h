@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace qm {
 

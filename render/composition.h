@@ -24,12 +24,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/status.h"
+#include "base/filter_types.h"
+#include "base/status.h"
 #include "render/face_smoothing.h"
 #include "render/graphics.h"
 #include "render/person_layer.h"
 #include "render/replacement_faces.h"
-#include "settings/filter_types.h"
 #include "tracking/face_types.h"
 
 namespace qm {

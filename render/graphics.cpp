@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "render/wear_catalogue.h"
 
 namespace qm {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "render/cairo_handles.h"
 #include "render/effects.h"
 #include "render/face_anchors.h"

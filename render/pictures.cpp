@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "platform/paths.h"
 #include "render/effects.h"
 

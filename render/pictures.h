@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "render/cairo_handles.h"
 #include "render/face_anchors.h"
 

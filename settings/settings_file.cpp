@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "settings/ini.h"
 #include "settings/libraries.h"
 

@@ -2,7 +2,7 @@
 // line, both ways), saving it, and the window-mode settings that start-up loads for the window.
 #pragma once
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "settings/filter_state.h"
 #include "settings/settings_paths.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/filter_types.h"
+#include "base/filter_types.h"
 
 namespace qm {
 

@@ -2,7 +2,7 @@
 // get fixed codes 0x80FFxxxx whose messages come from av_strerror.
 #pragma once
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace qm {
 

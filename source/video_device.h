@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace qm {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "source/format_choice.h"
 
 namespace qm {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "settings/shared_state.h"
 #include "source/video_device.h"
 

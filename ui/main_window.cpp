@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
 #include "render/wear_catalogue.h"

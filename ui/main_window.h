@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 
 namespace qm {
 

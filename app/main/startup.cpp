@@ -5,8 +5,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "platform/event.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"

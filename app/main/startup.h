@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/launch_options.h"
-#include "app/status.h"
+#include "base/launch_options.h"
+#include "base/status.h"
 
 namespace qm {
 

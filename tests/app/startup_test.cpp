@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/event.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "engine/engine.h"
 #include "engine/no_face_tracking.h"
 #include "engine/render_drawing.h"

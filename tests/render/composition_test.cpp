@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "platform/paths.h"
 #include "reference_gaussian.h"
 #include "render/cover.h"

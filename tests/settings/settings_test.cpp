@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 #include "platform/paths.h"
 #include "settings/ini.h"
 #include "settings/libraries.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "source/video_device.h"
 
 namespace qm::test {

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "source/format_choice.h"
 #include "source/video_source.h"
 #include "tests/source/fake_video.h"

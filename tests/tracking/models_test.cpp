@@ -9,7 +9,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/paths.h"
 #include "tests/tracking/test_pictures.h"
 #include "tracking/face_detector.h"

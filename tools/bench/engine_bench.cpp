@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/engine.h"
 #include "platform/paths.h"
 

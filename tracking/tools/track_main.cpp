@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "tracking/face_detector.h"
 #include "tracking/face_geometry.h"
 #include "tracking/face_mesh.h"

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm {

@@ -1,4 +1,4 @@
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace qm {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace qm {
 

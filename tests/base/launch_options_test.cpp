@@ -1,4 +1,4 @@
-#include "app/launch_options.h"
+#include "base/launch_options.h"
 
 #include <gtest/gtest.h>
 

@@ -8,10 +8,12 @@
 #include "base/clock.h"
 #include "base/failure.h"
 #include "base/log.h"
+#include "engine/face_photo_preparation.h"
 #include "engine/no_face_tracking.h"
 #include "engine/render_drawing.h"
 #include "engine/system_tracking.h"
 #include "platform/process_usage.h"
+#include "settings/publish.h"
 #include "tracking/model_runtime.h"
 
 namespace qm {
@@ -49,7 +51,7 @@ EngineSetup programEngineSetup() {
     setup.shared = &sharedState();
     setup.makeVideo = [] { return makeSystemVideoBackend(); };
     setup.makeDrawing = [](const LaunchOptions& options) -> std::unique_ptr<FrameDrawing> {
-        return RenderDrawing::create(options, sharedState());
+        return RenderDrawing::create(options);
     };
     setup.makeTracking = [](const LaunchOptions& options) -> std::unique_ptr<FaceTracking> {
         return std::make_unique<ModelFaceTracking>(options);
@@ -73,12 +75,12 @@ void publishLaunchFilters(const LaunchOptions& options, SharedState& shared) {
     filters.visitor = options.visitor;
     filters.masculine.exchange(options.masculine);
     filters.facePicture = options.customFace;
-    filters.tilt = options.tilt;
-    filters.exposure = options.exposure;
-    filters.warmth = options.warmth;
-    filters.neck = options.neck;
-    filters.photoEyes = options.photoEyes;
-    filters.photoMouth = options.photoMouth;
+    filters.photo.tilt = options.tilt;
+    filters.photo.exposure = options.exposure;
+    filters.photo.warmth = options.warmth;
+    filters.photo.neck = options.neck;
+    filters.photo.photoEyes = options.photoEyes;
+    filters.photo.photoMouth = options.photoMouth;
 }
 
 Engine::Engine(EngineSetup setup)
@@ -133,8 +135,6 @@ void Engine::run() {
         }
     } catch (const ModelError& error) {
         logLine("engine: face model error: %s", error.what());
-    } catch (const FaceModelError& error) {
-        logLine("engine: face model error: %s", error.what());
     } catch (const std::exception& error) {
         logLine("engine: error: %s", error.what());
     }
@@ -142,7 +142,6 @@ void Engine::run() {
 }
 
 void Engine::shutdown() {
-    if (drawing_) drawing_->freeTorso();
     tracking_.reset();
     source_.reader.reset();
     drawing_.reset();
@@ -241,35 +240,28 @@ bool Engine::pass() {
     setStatus(kStatusRunning);
     const double t0 = clockMs();
 
-    int effectiveFace = 0;
-    takeFilters(effectiveFace);
-    applyChanges(effectiveFace);
-
-    const bool filtering = !options_.plain && shared_.filters.filtersOn.load();
-    const bool maskModel = tracking_->personMaskLoaded();
-    const bool removeBody = filtering && (filters_.bodyless || drawing_->torsoLoaded()) && maskModel;
-    const bool replaceBackground =
-        filtering && (drawing_->backgroundLoaded() || filters_.blur || drawing_->visitorLoaded()) &&
-        maskModel;
-    const int look = filtering ? shared_.filters.look.load() : 0;
-
-    const bool faceFound = track(effectiveFace != 0 || filters_.hasWear || removeBody || look != 0, look);
+    takeFilters();
+    const int look = filters_.filtering ? filters_.look : 0;
+    const bool faceFound = track(plan_.needsFace(look), look);
 
     const double t1 = clockMs();
-    SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
-    DrawRequest request;
-    request.face = faceFound ? &geometry_ : nullptr;
-    request.landmarks = faceFound ? &landmarks_ : nullptr;
-    if (removeBody || replaceBackground) request.personMask = tracking_->segmentPerson(frame);
-    request.effectiveFace = effectiveFace;
-    request.timeMs = t1;
-    request.removeBody = removeBody;
-    request.replaceBackground = replaceBackground;
-    request.filters = &filters_;
-    if (!drawing_->compose(frame, request)) {
+    FrameInput input;
+    input.sourcePixels = source_.frame.data();
+    input.sourceStride = static_cast<int>(source_.frameWidth * 4);
+    input.face = faceFound ? &geometry_ : nullptr;
+    input.landmarks = faceFound ? &landmarks_ : nullptr;
+    if (plan_.needsMask())
+        input.personMask =
+            tracking_->segmentPerson({source_.frame.data(), source_.frameWidth, source_.frameHeight});
+    input.timeMs = t1;
+    input.frameIndex = frameIndex;
+    input.room = {shared_.captureRoomRequest.exchange(false), shared_.forgetRoomRequest.exchange(false),
+                  shared_.forgetRoom.exchange(false)};
+    if (!drawing_->compose(input, filters_)) {
         logLine("engine: drawing failed");
         return false;
     }
+    shared_.roomCaptured.store(drawing_->roomCaptured());
 
     const double t2 = clockMs();
     if (failed(sendFrame(frameIndex))) {
@@ -280,69 +272,20 @@ bool Engine::pass() {
     return true;
 }
 
-void Engine::takeFilters(int& effectiveFace) {
-    EngineFilters& published = shared_.filters;
-    const bool filtering = !options_.plain && published.filtersOn.load();
-    effectiveFace = filtering ? published.faceKind.load() : 0;
+void Engine::takeFilters() {
+    takeFrameFilters(shared_, options_.plain, &filters_);
     filters_.frameIndex = frameIndex_.load();
-    std::lock_guard lock(shared_.filterLock);
-    filters_.hasWear = false;
-    for (int slot = 0; slot < kWearSlots; ++slot) {
-        if (published.wear[slot] != filters_.wearName[slot]) {
-            filters_.wearName[slot] = published.wear[slot];
-            filters_.wearItem[slot] =
-                filters_.wearName[slot].empty() ? -1 : drawing_->findWear(slot, filters_.wearName[slot]);
+    if (filters_.facePath != preparedFacePath_) {
+        preparedFacePath_ = filters_.facePath;
+        std::unique_ptr<FacePhoto> photo;
+        if (!preparedFacePath_.empty()) {
+            photo = prepareFacePhoto(preparedFacePath_, *tracking_);
+            if (!photo) logLine("face picture: cannot read %s", preparedFacePath_.c_str());
         }
-        filters_.wearFit[slot] = published.wearFit[slot];
-        if (filters_.wearItem[slot] >= 0) filters_.hasWear = true;
+        drawing_->setFacePhoto(std::move(photo));
     }
-    filters_.faceFit = published.faceFit;
-    filters_.torsoFit = published.torsoFit;
-    filters_.bodyless = published.bodyless.load();
-    publishedTorso_ = published.torso;
-    publishedVisitor_ = published.visitor;
-    publishedBackground_ = published.backgroundPicture;
-    publishedFace_ = published.facePicture;
-    filters_.visitorFit = published.visitorFit;
-    filters_.tilt = published.tilt;
-    filters_.exposure = published.exposure;
-    filters_.warmth = published.warmth;
-    filters_.neck = published.neck;
-    filters_.photoEyes = published.photoEyes;
-    filters_.photoMouth = published.photoMouth;
-    if (!filtering) filters_.hasWear = false;
-}
-
-void Engine::applyChanges(int& effectiveFace) {
-    EngineFilters& published = shared_.filters;
-    if (publishedTorso_ != filters_.torsoName) {
-        filters_.torsoName = publishedTorso_;
-        drawing_->loadTorso(filters_.torsoName);
-    }
-    if (publishedVisitor_ != filters_.visitorName) {
-        filters_.visitorName = publishedVisitor_;
-        drawing_->loadVisitor(filters_.visitorName);
-    }
-    filters_.visitorEvery = published.visitorEvery.load();
-    filters_.ghost = published.ghost.load();
-    if (shared_.visitorRestart.exchange(false)) filters_.visitorRestartAt = -1;
-    if (publishedBackground_ != filters_.backgroundPath) {
-        filters_.backgroundPath = publishedBackground_;
-        if (!drawing_->loadBackground(filters_.backgroundPath) && !filters_.backgroundPath.empty())
-            logLine("background: cannot read %s", filters_.backgroundPath.c_str());
-    }
-    if (publishedFace_ != filters_.facePath) {
-        filters_.facePath = publishedFace_;
-        preparedNeck_ = filters_.neck;
-        if (!drawing_->prepareFacePhoto(filters_.facePath) && !filters_.facePath.empty())
-            logLine("face picture: cannot read %s", filters_.facePath.c_str());
-    }
-    if (drawing_->facePhotoReady() && preparedNeck_ != filters_.neck) {
-        preparedNeck_ = filters_.neck;
-        drawing_->redoNeck(filters_.neck);
-    }
-    if (effectiveFace == kFaceCustom && !drawing_->facePhotoReady()) effectiveFace = kFaceNone;
-    filters_.blur = published.blur.load();
+    if (shared_.visitorRestart.exchange(false)) drawing_->restartVisitor();
+    plan_ = drawing_->prepare(filters_, tracking_->personMaskLoaded());
 }
 
 bool Engine::track(bool needed, int look) {
@@ -361,9 +304,7 @@ bool Engine::track(bool needed, int look) {
     const int frameIndex = frameIndex_.load();
     if (options_.open >= 0 && frameIndex > kOverrideFrom) geometry_.mouthOpen = options_.open;
     if (options_.blink && frameIndex > kOverrideFrom) geometry_.eyeOpen = kBlinkEyeOpen;
-    if (look != 0)
-        tracking_->applyLook(frame, geometry_, look, shared_.filters.masculine.load(),
-                             shared_.filters.strength.load());
+    if (look != 0) tracking_->applyLook(frame, geometry_, look, filters_.masculine, filters_.strength);
     return true;
 }
 
@@ -384,7 +325,6 @@ HResult Engine::sendFrame(int frameIndex) {
     }
 
     if (shared_.notify.load()) handPreview(shared_, view.pixels, view.pitch);
-    drawing_->endReadback();
     return kOk;
 }
 

@@ -62,8 +62,7 @@ private:
     void setStatus(int status);
     void backOff();
     bool openAndPrepare();
-    void takeFilters(int& effectiveFace);
-    void applyChanges(int& effectiveFace);
+    void takeFilters();
     bool track(bool needed, int look);
     HResult sendFrame(int frameIndex);
     void account(double t0, double t1, double t2, double t3, bool faceFound);
@@ -86,9 +85,9 @@ private:
     FaceRegion region_;
     LandmarkSet landmarks_;
     FaceGeometry geometry_;
-    FrameFilters filters_;
-    std::string publishedTorso_, publishedVisitor_, publishedBackground_, publishedFace_;
-    float preparedNeck_ = 0;
+    FrameFilters filters_;  // this frame's filter values, handed to drawing as they are
+    FramePlan plan_;
+    std::string preparedFacePath_;
     std::atomic<int> frameIndex_{0};
     FrameLink link_;
     double pacingBase_ = 0;

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
-#include <string>
+#include <memory>
 
-#include "base/filter_types.h"
+#include "base/frame_filters.h"
 #include "base/status.h"
+#include "render/composition.h"
+#include "render/face_photo.h"
 #include "tracking/face_types.h"
+#include "tracking/model_error.h"
 
 namespace qm {
 
@@ -19,48 +21,10 @@ struct SourceFrame {
     uint32_t height = 0;
 };
 
-// The read-back canvas: 1280 × 720 BGRA rows `pitch` bytes apart, valid until endReadback.
+// The read-back canvas: 1280 × 720 BGRA rows `pitch` bytes apart, valid until the next frame is drawn.
 struct CanvasView {
     const uint8_t* pixels = nullptr;
     long pitch = 0;
-};
-
-// The engine's per-frame copies of the published filters that drawing reads.
-struct FrameFilters {
-    std::string wearName[kWearSlots];
-    int wearItem[kWearSlots] = {-1, -1, -1, -1};  // catalogue entry, -1 for none
-    Fit wearFit[kWearSlots];
-    bool hasWear = false;
-    Fit faceFit, torsoFit, visitorFit;
-    bool bodyless = false;
-    std::string torsoName, visitorName;
-    float visitorEvery = 15;
-    bool ghost = false;
-    double visitorRestartAt = 0;
-    std::string backgroundPath, facePath;
-    float tilt = 0, exposure = 0, warmth = 0, neck = 0;
-    bool photoEyes = true, photoMouth = true;
-    bool blur = false;
-    int frameIndex = 0;
-};
-
-// What one frame's composition is asked to do.
-struct DrawRequest {
-    const FaceGeometry* face = nullptr;      // null: no face this frame
-    const LandmarkSet* landmarks = nullptr;  // with face
-    // This frame's person mask (256 × 144 BGRA, rows of 1024 bytes) when a body or background effect
-    // needs it and the mask model gave one; null otherwise.
-    const uint8_t* personMask = nullptr;
-    int effectiveFace = 0;
-    double timeMs = 0;
-    bool removeBody = false;
-    bool replaceBackground = false;
-    const FrameFilters* filters = nullptr;
-};
-
-// Raised by the model runtime; the engine logs it as a face model error and stops.
-struct FaceModelError : std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 class FaceTracking {
@@ -90,25 +54,18 @@ public:
     virtual ~FrameDrawing() = default;
     // The frame-size hook: resources that depend on the source size.
     virtual HResult frameSizeChanged(uint32_t width, uint32_t height) = 0;
-    // Loads of changed assets; each answers whether it now has the asset.
-    virtual int findWear(int slot, const std::string& name) {
-        (void)slot, (void)name;
-        return -1;
-    }
-    virtual void loadTorso(const std::string& name) { (void)name; }
-    virtual bool torsoLoaded() const { return false; }
-    virtual void loadVisitor(const std::string& name) { (void)name; }
-    virtual bool visitorLoaded() const { return false; }
-    virtual bool loadBackground(const std::string& path) { return path.empty(); }
-    virtual bool backgroundLoaded() const { return false; }
-    virtual bool prepareFacePhoto(const std::string& path) { return path.empty(); }
-    virtual bool facePhotoReady() const { return false; }
-    virtual void redoNeck(float neck) { (void)neck; }
-    virtual void freeTorso() {}
+    // Loads what the filters newly name (background picture, torso, visitor) and says what this frame
+    // needs.
+    virtual FramePlan prepare(const FrameFilters& filters, bool maskModelLoaded) = 0;
+    // A newly prepared face photo, or null for none.
+    virtual void setFacePhoto(std::unique_ptr<FacePhoto> photo) = 0;
+    virtual void restartVisitor() = 0;
     // Composes the frame onto the canvas; false on a drawing failure.
-    virtual bool compose(const SourceFrame& frame, const DrawRequest& request) = 0;
+    virtual bool compose(const FrameInput& input, const FrameFilters& filters) = 0;
+    // Whether an empty room is captured (for the window).
+    virtual bool roomCaptured() const = 0;
+    // The finished canvas, valid until the next frame is drawn.
     virtual HResult readback(CanvasView* view) = 0;
-    virtual void endReadback() {}
 };
 
 }  // namespace qm

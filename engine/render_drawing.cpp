@@ -1,39 +1,17 @@
 #include "engine/render_drawing.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "engine/frame_section.h"
-#include "render/pictures.h"
-#include "render/wear_catalogue.h"
+#include "platform/processor_name.h"
 
 namespace qm {
 
-std::string processorModelName() {
-    FILE* info = std::fopen("/proc/cpuinfo", "r");
-    if (!info) return {};
-    char line[512];
-    std::string name;
-    while (std::fgets(line, sizeof line, info)) {
-        if (std::strncmp(line, "model name", 10) != 0) continue;
-        const char* colon = std::strchr(line, ':');
-        if (!colon) break;
-        name = colon + 1;
-        size_t first = name.find_first_not_of(" \t");
-        size_t last = name.find_last_not_of(" \t\r\n");
-        name = first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
-        break;
-    }
-    std::fclose(info);
-    return name;
-}
-
-std::unique_ptr<RenderDrawing> RenderDrawing::create(const LaunchOptions& options, SharedState& shared) {
-    std::unique_ptr<RenderDrawing> drawing(new RenderDrawing(shared));
+std::unique_ptr<RenderDrawing> RenderDrawing::create(const LaunchOptions& options) {
+    std::unique_ptr<RenderDrawing> drawing(new RenderDrawing());
     GraphicsOptions setup;
     setup.software = options.software;
     setup.processorName = processorModelName();
     if (failed(initialiseGraphics(drawing->graphics_, setup))) return nullptr;
+    if (failed(drawing->composer_.load())) return nullptr;
     return drawing;
 }
 
@@ -41,39 +19,12 @@ HResult RenderDrawing::frameSizeChanged(uint32_t width, uint32_t height) {
     return createSourceBitmap(graphics_, static_cast<int>(width), static_cast<int>(height));
 }
 
-int RenderDrawing::findWear(int slot, const std::string& name) {
-    for (int i = 0; i < kWearCatalogueSize; ++i)
-        if (kWearCatalogue[i].kind == slot && name == kWearCatalogue[i].id) return i;
-    return -1;
+FramePlan RenderDrawing::prepare(const FrameFilters& filters, bool maskModelLoaded) {
+    composer_.prepare(filters);
+    return composer_.plan(filters, maskModelLoaded);
 }
 
-bool RenderDrawing::loadBackground(const std::string& path) {
-    background_ = Picture{};
-    hasBackground_ = false;
-    if (path.empty()) return true;
-    hasBackground_ = !failed(loadPicture(path, false, &background_));
-    return hasBackground_;
-}
-
-bool RenderDrawing::compose(const SourceFrame& frame, const DrawRequest& request) {
-    ComposeInput input;
-    input.sourcePixels = frame.pixels;
-    input.sourceStride = static_cast<int>(frame.width * 4);
-    input.face = request.face;
-    input.landmarks = request.landmarks;
-    input.personMask = request.personMask;
-    input.timeMs = request.timeMs;
-    input.frameIndex = request.filters ? request.filters->frameIndex : 0;
-    input.room = {&shared_.captureRoomRequest, &shared_.forgetRoomRequest, &shared_.roomCaptured};
-    ComposeFilters filters;
-    filters.faceKind = request.effectiveFace;
-    if (request.filters) {
-        filters.faceFit = request.filters->faceFit;
-        filters.blur = request.filters->blur;
-    }
-    filters.removeBody = request.removeBody;
-    filters.replaceBackground = request.replaceBackground;
-    filters.backgroundPicture = hasBackground_ ? &background_ : nullptr;
+bool RenderDrawing::compose(const FrameInput& input, const FrameFilters& filters) {
     return !failed(composer_.composeFrame(input, filters));
 }
 

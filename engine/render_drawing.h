@@ -1,45 +1,39 @@
-// The engine's drawing through the rendering subsystem: the Cairo canvas and its resources (Graphics),
-// the frame composition (Composer), the loaded background picture and the wear catalogue lookups.
+// The engine's drawing through the rendering subsystem: the Cairo canvas and its resources (Graphics) and
+// the frame composition with its painters (Composer).
 //
 // Contract: made on the engine thread by the engine's drawing factory and used only there; owns the
-// graphics resources. The read-back view points into the canvas until the next frame is drawn. The room flags
-// point into the shared block.
+// graphics resources. The read-back view points into the canvas until the next frame is drawn.
 #pragma once
 
 #include <memory>
-#include <vector>
 
 #include "base/launch_options.h"
 #include "engine/engine_seams.h"
 #include "render/composition.h"
 #include "render/graphics.h"
-#include "settings/shared_state.h"
 
 namespace qm {
 
 class RenderDrawing final : public FrameDrawing {
 public:
     // Null when the graphics resources cannot be made (the failure is already reported).
-    static std::unique_ptr<RenderDrawing> create(const LaunchOptions& options, SharedState& shared);
+    static std::unique_ptr<RenderDrawing> create(const LaunchOptions& options);
 
     HResult frameSizeChanged(uint32_t width, uint32_t height) override;
-    int findWear(int slot, const std::string& name) override;
-    bool loadBackground(const std::string& path) override;
-    bool backgroundLoaded() const override { return hasBackground_; }
-    bool compose(const SourceFrame& frame, const DrawRequest& request) override;
+    FramePlan prepare(const FrameFilters& filters, bool maskModelLoaded) override;
+    void setFacePhoto(std::unique_ptr<FacePhoto> photo) override { composer_.setFacePhoto(std::move(photo)); }
+    void restartVisitor() override { composer_.restartVisitor(); }
+    bool compose(const FrameInput& input, const FrameFilters& filters) override;
+    bool roomCaptured() const override { return composer_.roomIsCaptured(); }
     HResult readback(CanvasView* view) override;
 
-private:
-    explicit RenderDrawing(SharedState& shared) : shared_(shared), composer_(graphics_) {}
+    ~RenderDrawing() override { composer_.releaseTorso(); }
 
-    SharedState& shared_;
+private:
+    RenderDrawing() : composer_(graphics_) {}
+
     Graphics graphics_;
     Composer composer_;
-    Picture background_;
-    bool hasBackground_ = false;
 };
-
-// The processor's model name from /proc/cpuinfo (the "drawing on" line); empty when unknown.
-std::string processorModelName();
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/failure.h"
+#include "base/log.h"
 #include "render/cover.h"
 
 namespace qm {
@@ -37,11 +38,43 @@ void resetBrush(cairo_pattern_t* pattern) {
 
 }  // namespace
 
-HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& filters) {
+HResult Composer::load() {
+    if (HResult hr = faces_.load(g_.assetFolder); hr != kOk) return hr;
+    wear_.load(g_.assetFolder, g_.onHardware);
+    return photoFace_.load();
+}
+
+void Composer::prepare(const FrameFilters& filters) {
+    if (filters.backgroundPath != backgroundPath_) {
+        backgroundPath_ = filters.backgroundPath;
+        background_ = Picture{};
+        hasBackground_ = false;
+        if (!backgroundPath_.empty()) {
+            hasBackground_ = !failed(loadPicture(backgroundPath_, false, &background_));
+            if (!hasBackground_) logLine("background: cannot read %s", backgroundPath_.c_str());
+        }
+    }
+    if (filters.torso != torso_.chosen()) torso_.choose(filters.torso);
+    if (filters.visitor != visitor_.chosen()) visitor_.choose(filters.visitor);
+}
+
+FramePlan Composer::plan(const FrameFilters& filters, bool maskModelLoaded) const {
+    FramePlan plan;
+    if (!filters.filtering) return plan;
+    plan.faceKind = filters.faceKind;
+    if (plan.faceKind == kFaceCustom && !photoFace_.ready()) plan.faceKind = kFaceNone;
+    plan.wear = wearChosen(filters);
+    plan.removeBody = maskModelLoaded && (filters.bodyless || torso_.loaded());
+    plan.replaceBackground = maskModelLoaded && (hasBackground_ || filters.blur || visitor_.loaded());
+    return plan;
+}
+
+HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters) {
     cairo_t* cr = g_.cr.get();
-    ComposeInput input = in;
+    FrameInput input = in;
     if (input.face && !finiteFace(*input.face)) input.face = nullptr;
     const int w = g_.sourceWidth, h = g_.sourceHeight;
+    const FramePlan plan = this->plan(filters, input.personMask != nullptr);
 
     // 1. The source frame into the source bitmap.
     if (HResult hr = uploadSourceFrame(g_, input.sourcePixels, input.sourceStride); hr != kOk) return hr;
@@ -49,32 +82,29 @@ HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& fil
     // 2. Baselines (and the photo's live features) follow every frame with a face.
     if (input.face) {
         updateBaselines(baselines_, *input.face);
-        if (filters.faceKind == kFaceCustom && photoLoaded()) updatePhotoLive(*input.face);
+        if (plan.faceKind == kFaceCustom) photoFace_.updateLive(*input.face);
     }
 
     // 3. Everything is drawn in source pixels through the cover transform.
     const cairo_matrix_t cover = coverMatrix(w, h);
 
     // 4. Room requests from the window.
-    applyRoomRequests(input);
+    room_.applyRequests(g_, input.room);
 
     // 5. Person mask.
-    bool maskReady = false;
-    if ((filters.removeBody || filters.replaceBackground) && input.personMask) {
-        uploadPersonMask(g_, input.personMask);
-        maskReady = true;
-    }
-    const bool bodyGone = maskReady && filters.removeBody;
+    const bool maskReady = plan.needsMask() && input.personMask;
+    if (maskReady) uploadPersonMask(g_, input.personMask);
+    const bool bodyGone = maskReady && plan.removeBody;
 
     // 6. The learned room keeps learning while the body is hidden over nothing better.
-    if (bodyGone && !capturedRoom_ && !filters.backgroundPicture) updateLearnedRoom();
+    if (bodyGone && !room_.captured() && !hasBackground_) room_.learn(g_);
 
     // 7–9. Back layer, visitor, person.
     cairo_save(cr);
     cairo_set_matrix(cr, &cover);
     drawBackLayer(filters, maskReady, bodyGone);
     if (maskReady) {
-        drawVisitor();
+        visitor_.draw(g_, filters, input.timeMs);
         if (!bodyGone) drawPerson();
     }
 
@@ -83,14 +113,14 @@ HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& fil
         lastFaceTime_ = 0;
         hasPreviousCentre_ = false;
         anchors_.reset();
-        resetWearFilters();
-        googly_.reset = true;
+        wear_.reset();
+        faces_.faceLost();
         cairo_restore(cr);
         return hresultFromCairo(cairo_status(cr));
     }
 
     // 11. Smoothed anchors and head velocity, only when something follows the face.
-    if (filters.faceKind != kFaceNone || wearActive() || bodyGone) {
+    if (plan.faceKind != kFaceNone || wear_.active(filters) || bodyGone) {
         double elapsed = 1.0 / 30;
         if (lastFaceTime_ > 0) elapsed = std::clamp((input.timeMs - lastFaceTime_) / 1000, 0.001, 0.2);
         lastFaceTime_ = input.timeMs;
@@ -106,61 +136,27 @@ HResult Composer::composeFrame(const ComposeInput& in, const ComposeFilters& fil
 
         // 12. Body-less: torso and head cut-out over the room.
         if (bodyGone) {
-            if (torsoChosen()) drawTorso(*input.face, s, input.timeMs, &placement);
-            drawHeadCutout(s, placement);
+            if (torso_.loaded()) torso_.draw(g_, filters, *input.face, s, input.timeMs, &placement);
+            room_.drawHeadCutout(g_, s, placement);
         }
-        // 13. The face filter.
-        drawFaceFilter(input, filters, s, elapsed, placement);
+        // 13. The face filter, then what is worn over it.
+        drawFaceFilter(input, filters, plan, s, elapsed, placement);
     }
     cairo_restore(cr);
     // 14. Cairo keeps the first error of the context: a failed frame stops the engine.
     return hresultFromCairo(cairo_status(cr));
 }
 
-void Composer::applyRoomRequests(const ComposeInput& input) {
-    const RoomFlags& room = input.room;
-    auto setCaptured = [&](bool captured) {
-        if (room.roomCaptured) room.roomCaptured->store(captured);
-    };
-    if (room.forgetRoomRequest && room.forgetRoomRequest->exchange(false)) {
-        capturedRoom_.reset();
-        setCaptured(false);
-    }
-    if (room.captureRoomRequest && room.captureRoomRequest->exchange(false)) {
-        capturedRoom_.reset();
-        SurfacePtr copy(cairo_image_surface_create(CAIRO_FORMAT_RGB24, g_.sourceWidth, g_.sourceHeight));
-        bool ok = checkSurface(copy.get()) == kOk;
-        if (ok) {
-            ContextPtr c(cairo_create(copy.get()));
-            cairo_set_operator(c.get(), CAIRO_OPERATOR_SOURCE);
-            cairo_set_source_surface(c.get(), g_.source.get(), 0, 0);
-            cairo_paint(c.get());
-            ok = cairo_status(c.get()) == CAIRO_STATUS_SUCCESS;
-        }
-        if (ok) capturedRoom_ = std::move(copy);
-        setCaptured(ok);
-    }
-    if (capturedRoom_ && (cairo_image_surface_get_width(capturedRoom_.get()) != g_.sourceWidth ||
-                          cairo_image_surface_get_height(capturedRoom_.get()) != g_.sourceHeight)) {
-        capturedRoom_.reset();
-        setCaptured(false);
-    }
-}
-
-void Composer::drawBackLayer(const ComposeFilters& filters, bool maskReady, bool bodyGone) {
+void Composer::drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone) {
     cairo_t* cr = g_.cr.get();
     const int w = g_.sourceWidth, h = g_.sourceHeight;
-    if (maskReady && filters.backgroundPicture && filters.backgroundPicture->bitmap) {
-        drawBackgroundPicture(*filters.backgroundPicture);
+    if (maskReady && hasBackground_ && background_.bitmap) {
+        drawBackgroundPicture(background_);
         return;
     }
     cairo_surface_t* back = g_.source.get();
-    if (bodyGone) {
-        if (capturedRoom_)
-            back = capturedRoom_.get();
-        else if (cairo_surface_t* learned = learnedRoom())
-            back = learned;
-    }
+    if (bodyGone)
+        if (cairo_surface_t* room = room_.room()) back = room;
     const int backWidth = cairo_image_surface_get_width(back),
               backHeight = cairo_image_surface_get_height(back);
     const double k = static_cast<double>(w) / backWidth;
@@ -253,44 +249,21 @@ void Composer::drawPerson() {
     cairo_restore(cr);
 }
 
-void Composer::drawFaceFilter(const ComposeInput& input, const ComposeFilters& filters,
+void Composer::drawFaceFilter(const FrameInput& input, const FrameFilters& filters, const FramePlan& plan,
                               const SmoothedAnchors& s, double elapsed, const cairo_matrix_t& placement) {
     const FaceGeometry& face = *input.face;
-    const Fit& fit = filters.faceFit;
-    const float w = s.faceWidth * fit.scale;
-    const float ox = fit.x * w, oy = -fit.y * w;
-    const float c = std::cos(s.roll), sn = std::sin(s.roll);
-    const float offsetX = c * ox - sn * oy, offsetY = sn * ox + c * oy;
-    switch (filters.faceKind) {
-        case kFaceNone:
-            if (wearActive()) drawWearOnRealFace(face, elapsed, placement);
-            break;
-        case kFaceMorvel:
-        case kFaceOrange:
-        case kFaceBanana:
-        case kFaceGoogly: {
-            const FacePicture& picture =
-                g_.faces[filters.faceKind == kFaceGoogly ? kMorvelPicture : filters.faceKind - kFaceMorvel];
-            GooglyDrive googly{&googly_, headVelocityX_, headVelocityY_, baselines_.eyeOpenReference};
-            const float x = s.centreX + offsetX, y = s.centreY + offsetY;
-            const FacePicturePlacement where =
-                drawFacePicture(g_, picture, face, x, y, w, s.roll, placement,
-                                filters.faceKind == kFaceGoogly ? &googly : nullptr);
-            if (wearActive()) drawWearOnPicture(picture, where, x, y, s.roll, placement);
-            break;
-        }
-        case kFaceKitten:
-            drawKitten(g_, face, s.eyeMidX + offsetX, s.eyeMidY + offsetY, s.eyeDistance * fit.scale, s.roll,
-                       placement, baselines_.eyeOpenReference);
-            break;
-        case kFaceCustom:
-            if (photoLoaded())
-                drawPhotoFace(face, s.centreX + offsetX, s.centreY + offsetY, w, s.roll + filters.photoTilt,
-                              placement);
-            break;
-        default:
-            break;
+    const bool wear = wear_.active(filters);
+    if (plan.faceKind == kFaceNone) {
+        if (wear && input.landmarks)
+            wear_.drawOnRealFace(g_, filters, face, *input.landmarks, input.frameIndex, elapsed, placement);
+        return;
     }
+    const DrawnFacePicture drawn =
+        plan.faceKind == kFaceCustom
+            ? photoFace_.draw(g_, filters, face, s, placement)
+            : faces_.draw(g_, plan.faceKind, face, s, filters.faceFit,
+                          {headVelocityX_, headVelocityY_, baselines_.eyeOpenReference}, placement);
+    if (wear && drawn.picture) wear_.drawOnPicture(g_, filters, drawn, placement);
 }
 
 }  // namespace qm

@@ -1,122 +1,125 @@
 // Frame composition: draws one whole output frame into the canvas — the back layer (background picture,
-// blur, captured or learned room, or the camera picture), visitors, the person through the person mask,
-// the torso and head cut-out when the body is removed, and the face filter or wear items — all through
-// the cover transform that makes the source fill the 1280 × 720 canvas.
+// blur, captured or learned room, or the camera picture), a visitor, the person through the person mask,
+// the torso and head cut-out when the body is removed, and the face filter with the wear items — all
+// through the cover transform that makes the source fill the 1280 × 720 canvas. Each feature is a painter
+// of its own; the composer owns them, keeps the face smoothing state between frames and calls each at its
+// step.
 //
-// Contract: the engine thread owns one Composer beside its Graphics and calls composeFrame once per frame,
-// after it has uploaded nothing itself: composeFrame copies the source frame and the person mask in. The
-// composer keeps the face smoothing state between frames. The room flags are atomics shared with the
-// window; everything else is engine-private. Afterwards the engine reads the canvas with readCanvas.
+// Contract: the engine thread owns one Composer beside its Graphics. After initialiseGraphics it calls load
+// once; then, per frame, prepare (which loads the pictures, torso and visitor the filters newly name),
+// plan (what this frame needs: the face, the person mask) and composeFrame, which copies the source frame
+// and the person mask in. Afterwards the engine reads the canvas (readCanvas).
 //
-// The engine's side, in short:
 //   Graphics graphics;                       // at start, on the engine thread
-//   if (initialiseGraphics(graphics, {software, processorName}) != kOk) → "engine: graphics failed, stopping"
-//   Composer composer(graphics);
+//   initialiseGraphics(graphics, {software, processorName}); Composer composer(graphics); composer.load();
 //   createSourceBitmap(graphics, w, h);      // whenever the source size changes
-//   per frame: composer.composeFrame({frame, stride, face or null, landmarks, mask or null, clockMs(),
-//                                     frameIndex, {&captureRoomRequest, &forgetRoomRequest, &roomCaptured}},
-//                                    {faceKind, faceFit, blur, removeBody, replaceBackground, &background})
-//              → a failure: "engine: drawing failed"; then readCanvas(graphics, out).
+//   per frame: composer.prepare(filters); FramePlan plan = composer.plan(filters, maskModelLoaded);
+//              composer.composeFrame({frame, stride, face or null, landmarks, mask or null, clockMs(),
+//                                     frameIndex, room requests}, filters)
+//              → a failure: "engine: drawing failed".
 // A Cairo error is sticky: once the canvas's context has failed, every later frame fails too, so the
 // painters skip degenerate pieces rather than risk one.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <string>
 
-#include "base/filter_types.h"
+#include "base/frame_filters.h"
 #include "base/status.h"
+#include "render/face_painter.h"
 #include "render/face_smoothing.h"
 #include "render/graphics.h"
 #include "render/person_layer.h"
-#include "render/replacement_faces.h"
+#include "render/photo_face.h"
+#include "render/room_layer.h"
+#include "render/torso_painter.h"
+#include "render/visitor_painter.h"
+#include "render/wear_painter.h"
 #include "tracking/face_types.h"
 
 namespace qm {
 
-// The engine's copies of the published filters that drawing uses (taken under filterLock each frame).
-struct ComposeFilters {
-    int faceKind = kFaceNone;  // 0 when filters are off or plain; 0 instead of 6 while the photo isn't ready
-    Fit faceFit;
-    float photoTilt = 0;  // radians, added to the roll for the photo face
-    bool blur = false;
-    bool removeBody = false;  // filters on, not plain, body-less or a torso, and the mask model loaded
-    bool replaceBackground =
-        false;  // filters on, not plain, a picture, blur or a visitor, and the mask model loaded
-    const Picture* backgroundPicture = nullptr;  // the loaded background picture, owned by the engine
+// What one frame needs, decided from the filters and what is loaded, before any tracking.
+struct FramePlan {
+    int faceKind = kFaceNone;  // the face to draw: none while filters are off, none for a photo not ready
+    bool wear = false;         // a wear item is chosen
+    bool removeBody = false;   // body-less or a torso, with the mask model loaded
+    bool replaceBackground = false;  // a picture, blur or a visitor, with the mask model loaded
+    bool needsFace(int look) const { return faceKind != kFaceNone || wear || removeBody || look != 0; }
+    bool needsMask() const { return removeBody || replaceBackground; }
 };
 
-// The room requests and state shared with the window (the engine points these at the shared block).
-struct RoomFlags {
-    std::atomic<bool>* captureRoomRequest = nullptr;
-    std::atomic<bool>* forgetRoomRequest = nullptr;
-    std::atomic<bool>* roomCaptured = nullptr;
-};
-
-struct ComposeInput {
+struct FrameInput {
     const uint8_t* sourcePixels = nullptr;  // BGRA, the size of the source bitmap (createSourceBitmap)
     int sourceStride = 0;
     const FaceGeometry* face = nullptr;      // null when no face was found
     const LandmarkSet* landmarks = nullptr;  // with face
-    // This frame's person mask (256 × 144 BGRA, rows of 1024 bytes), or null when the mask model isn't
-    // loaded or failed. The engine runs the model only when removeBody or replaceBackground is set.
+    // This frame's person mask (256 × 144 BGRA, rows of 1024 bytes), or null when the plan needs none or
+    // the mask model isn't loaded or failed.
     const uint8_t* personMask = nullptr;
     double timeMs = 0;
     int frameIndex = 0;
-    RoomFlags room;
+    RoomRequests room;
 };
 
 class Composer {
 public:
     explicit Composer(Graphics& graphics) : g_(graphics) {}
 
+    // Loads every painter's pictures and brushes from the graphics' asset folder; the first failure is
+    // returned (a missing face picture fails; missing wear pictures are only logged).
+    HResult load();
+
+    // Loads the background picture, torso and visitor that the filters newly name ("background: cannot
+    // read %s" for a picture that fails).
+    void prepare(const FrameFilters& filters);
+    FramePlan plan(const FrameFilters& filters, bool maskModelLoaded) const;
+
     // Draws the frame; returns the first failure (the source copy), after which the engine stops.
-    HResult composeFrame(const ComposeInput& input, const ComposeFilters& filters);
+    HResult composeFrame(const FrameInput& input, const FrameFilters& filters);
+
+    // The engine hands each prepared face photo to drawing (null: none).
+    void setFacePhoto(std::unique_ptr<FacePhoto> photo) { photoFace_.setPhoto(std::move(photo)); }
+    void restartVisitor() { visitor_.restart(); }
+    void releaseTorso() { torso_.release(); }
 
     const FaceBaselines& baselines() const { return baselines_; }
     float headVelocityX() const { return headVelocityX_; }
     float headVelocityY() const { return headVelocityY_; }
-    bool roomIsCaptured() const { return static_cast<bool>(capturedRoom_); }
-    const GooglyState& googly() const { return googly_; }
+    bool roomIsCaptured() const { return room_.captured(); }
+    const GooglyState& googly() const { return faces_.googly(); }
+    const FacePainter& faces() const { return faces_; }
+    const WearPainter& wear() const { return wear_; }
 
 private:
-    void applyRoomRequests(const ComposeInput& input);
-    void drawBackLayer(const ComposeFilters& filters, bool maskReady, bool bodyGone);
+    void drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone);
     void drawBackgroundPicture(const Picture& picture);
     void drawPerson();
-    void drawFaceFilter(const ComposeInput& input, const ComposeFilters& filters, const SmoothedAnchors& s,
-                        double elapsed, const cairo_matrix_t& placement);
-
-    // Seams that later features fill in (composition_seams.cpp): each is called at its step and does nothing
-    // yet.
-    bool wearActive() const;
-    void resetWearFilters();
-    void updatePhotoLive(const FaceGeometry& face);
-    bool photoLoaded() const;
-    void drawPhotoFace(const FaceGeometry& face, float x, float y, float width, float angle,
-                       const cairo_matrix_t& p);
-    void drawWearOnRealFace(const FaceGeometry& face, double elapsed, const cairo_matrix_t& p);
-    void drawWearOnPicture(const FacePicture& picture, const FacePicturePlacement& where, float x, float y,
-                           float angle, const cairo_matrix_t& p);
-    void drawVisitor();
-    bool torsoChosen() const;
-    void drawTorso(const FaceGeometry& face, const SmoothedAnchors& s, double timeMs, cairo_matrix_t* p);
-    void drawHeadCutout(const SmoothedAnchors& s, const cairo_matrix_t& p);
-    void updateLearnedRoom();
-    cairo_surface_t* learnedRoom() const;
+    void drawFaceFilter(const FrameInput& input, const FrameFilters& filters, const FramePlan& plan,
+                        const SmoothedAnchors& s, double elapsed, const cairo_matrix_t& placement);
 
     Graphics& g_;
+    FacePainter faces_;
+    WearPainter wear_;
+    PhotoFace photoFace_;
+    TorsoPainter torso_;
+    VisitorPainter visitor_;
+    RoomLayer room_;
+    PersonLayer personLayer_;
+
     FaceBaselines baselines_;
     AnchorFilters anchors_;
     double lastFaceTime_ = 0;
     bool hasPreviousCentre_ = false;
     float previousCentreX_ = 0, previousCentreY_ = 0;
     float headVelocityX_ = 0, headVelocityY_ = 0;
-    GooglyState googly_;
-    SurfacePtr capturedRoom_;
-    PersonLayer personLayer_;
 
-    // The background picture drawn once per source size onto a canvas-sized layer, then copied each frame.
+    // The chosen background picture, and its crop drawn once per source size onto a canvas-sized layer,
+    // then copied each frame.
+    std::string backgroundPath_;
+    Picture background_;
+    bool hasBackground_ = false;
     SurfacePtr backgroundLayer_;
     const cairo_surface_t* backgroundLayerPicture_ = nullptr;
     uint64_t backgroundLayerSerial_ = 0;

@@ -1,11 +1,12 @@
 #include "render/graphics.h"
 
+#include "render/pictures.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "base/failure.h"
 #include "base/log.h"
-#include "render/wear_catalogue.h"
 
 namespace qm {
 
@@ -16,13 +17,6 @@ namespace {
         if (HResult hr_ = (expr); hr_ != kOk) return reportFailure("Engine", __LINE__, hr_); \
     } while (0)
 
-PatternPtr bitmapBrush(cairo_surface_t* surface) {
-    PatternPtr brush(cairo_pattern_create_for_surface(surface));
-    cairo_pattern_set_extend(brush.get(), CAIRO_EXTEND_PAD);
-    cairo_pattern_set_filter(brush.get(), CAIRO_FILTER_BILINEAR);
-    return brush;
-}
-
 void addStops(cairo_pattern_t* pattern, std::initializer_list<GradientStop> stops) {
     for (const GradientStop& s : stops)
         cairo_pattern_add_color_stop_rgba(pattern, s.position, s.r, s.g, s.b, s.a);
@@ -30,33 +24,6 @@ void addStops(cairo_pattern_t* pattern, std::initializer_list<GradientStop> stop
     // brush's extent bounded, which lets Cairo draw only inside it.
     const bool clearOutside = (stops.end() - 1)->a == 0;
     cairo_pattern_set_extend(pattern, clearOutside ? CAIRO_EXTEND_NONE : CAIRO_EXTEND_PAD);
-}
-
-GradientStop white(double position, double alpha) {
-    return {position, 1, 1, 1, alpha};
-}
-GradientStop black(double position, double alpha) {
-    return {position, 0, 0, 0, alpha};
-}
-
-HResult loadWearPictures(Graphics& g, const std::string& folder, int* loaded) {
-    *loaded = 0;
-    for (const WearEntry& entry : kWearCatalogue) {
-        const std::string file = wearPictureFile(entry);
-        if (file.empty()) continue;
-        WearPicture wear;
-        // Hair and beards keep their pixels for measuring and the jaw warp.
-        const bool keepPixels = entry.kind == kWearKindHair || entry.kind == kWearKindBeard;
-        if (loadPicture(folder + file, keepPixels, &wear.picture) != kOk) {
-            logLine("missing picture %s", file.c_str());
-            continue;
-        }
-        wear.width = cairo_image_surface_get_width(wear.picture.bitmap.get());
-        wear.height = cairo_image_surface_get_height(wear.picture.bitmap.get());
-        g.wearPictures[file] = std::move(wear);
-        ++*loaded;
-    }
-    return kOk;
 }
 
 }  // namespace
@@ -75,7 +42,14 @@ PatternPtr makeLinearBrush(double x0, double y0, double x1, double y1,
 }
 
 PatternPtr makeSoftEllipse(double core) {
-    return makeRadialBrush({white(0, 1), white(core, 1), white(1, 0)});
+    return makeRadialBrush({whiteStop(0, 1), whiteStop(core, 1), whiteStop(1, 0)});
+}
+
+PatternPtr makeBitmapBrush(cairo_surface_t* surface) {
+    PatternPtr brush(cairo_pattern_create_for_surface(surface));
+    cairo_pattern_set_extend(brush.get(), CAIRO_EXTEND_PAD);
+    cairo_pattern_set_filter(brush.get(), CAIRO_FILTER_BILINEAR);
+    return brush;
 }
 
 void setBrushTransform(cairo_pattern_t* pattern, const cairo_matrix_t& brushToUser) {
@@ -144,7 +118,7 @@ cairo_surface_t* blurBitmap(cairo_surface_t* bitmap, float sigma, BlurredLayer& 
 HResult initialiseGraphics(Graphics& g, const GraphicsOptions& options) {
     // 1–2. There is one drawing path, Cairo on the processor; --software only lowers picture quality.
     g.onHardware = !options.software;
-    const std::string folder = options.assetFolder.empty() ? assetPath("") : options.assetFolder;
+    g.assetFolder = options.assetFolder.empty() ? assetPath("") : options.assetFolder;
     const std::string name =
         options.processorName.empty() ? std::string("Cairo image surfaces") : options.processorName;
     logLine("drawing on: %s%s", name.c_str(), g.onHardware ? "" : " (software, no GPU device)");
@@ -166,86 +140,11 @@ HResult initialiseGraphics(Graphics& g, const GraphicsOptions& options) {
     g.mask.reset(cairo_image_surface_create_for_data(g.maskBuffer.data(), CAIRO_FORMAT_ARGB32, kMaskWidth,
                                                      kMaskHeight, kMaskWidth * 4));
     QM_CHECK(checkSurface(g.mask.get()));
-    g.maskBrush = bitmapBrush(g.mask.get());
+    g.maskBrush = makeBitmapBrush(g.mask.get());
     QM_CHECK(checkPattern(g.maskBrush.get()));
     g.blackBrush.reset(cairo_pattern_create_rgba(0, 0, 0, 1));
     QM_CHECK(checkPattern(g.blackBrush.get()));
 
-    // 7. The three face pictures, morvel first: the banana measures its head top from the morvel's.
-    for (int i = 0; i < kFacePictureCount; ++i) {
-        const FaceAnchors& anchors = kFaceAnchors[i];
-        float relativeTop = 0;
-        if (anchors.topFromMorvel)
-            relativeTop = relativeHeadTop(g.faces[kMorvelPicture].box, kFaceAnchors[kMorvelPicture],
-                                          g.faces[kMorvelPicture].width, g.faces[kMorvelPicture].height);
-        if (HResult hr = loadFacePicture(folder + kFacePictureFiles[i], anchors,
-                                         anchors.topFromMorvel ? &relativeTop : nullptr, &g.faces[i]);
-            hr != kOk)
-            return hr;
-    }
-
-    // 8. Wear pictures: each missing one is logged and skipped.
-    int wearCount = 0;
-    QM_CHECK(loadWearPictures(g, folder, &wearCount));
-    logLine("worn items: %d pictures", wearCount);
-
-    // 9. Gradient brushes and the photo face's soft ellipses, in their fixed order.
-    g.edgeVignette72 = makeRadialBrush({white(0, 0), white(0.72, 0), white(1, 1)});
-    g.edgeVignette50 = makeRadialBrush({white(0, 0), white(0.5, 0), white(1, 1)});
-    g.whiteGlow = makeRadialBrush({white(0, 0.12), white(1, 0)});
-    g.verticalFadeIn = makeLinearBrush(0, 0, 0, 1, {white(0, 0), white(1, 1)});
-    g.eyeball = makeRadialBrush(
-        {{0, 1, 1, 1, 1}, {0.75, 0.94902, 0.94902, 0.94902, 1}, {1, 0.811765, 0.811765, 0.811765, 1}}, -0.3,
-        -0.35);
-    g.eyeShadow = makeRadialBrush({black(0, 0.35), black(0.75, 0.35), black(1, 0)});
-    g.morvelSkin = makeLinearBrush(
-        0, 0, 0, 1, {{0, 0.788235, 0.643137, 0.419608, 1}, {1, 0.654902, 0.490196, 0.270588, 1}});
-    g.photoSoftEllipse45 = makeSoftEllipse(0.45);
-    g.photoSoftEllipse55 = makeSoftEllipse(0.55);
-    g.photoSoftEllipse70 = makeSoftEllipse(0.7);
-    g.photoSoftEllipse80 = makeSoftEllipse(0.8);
-    g.mouthCavity = makeRadialBrush({{0, 0.3, 0.07, 0.08, 1}, {1, 0.09, 0.02, 0.03, 1}});
-    g.lips =
-        makeRadialBrush({{0, 0.62, 0.26, 0.27, 1}, {0.88, 0.44, 0.14, 0.15, 1}, {1, 0.42, 0.12, 0.13, 0}});
-    g.mouthRimShade =
-        makeRadialBrush({{0, 0.05, 0.01, 0.01, 0}, {0.6, 0.05, 0.01, 0.01, 0}, {1, 0.05, 0.01, 0.01, 0.8}});
-    g.teeth = makeRadialBrush({{0, 0.9, 0.87, 0.8, 1}, {1, 0.45, 0.38, 0.34, 1}});
-    g.darkDot =
-        makeRadialBrush({{0, 0.18, 0.13, 0.12, 1}, {0.4, 0.18, 0.13, 0.12, 1}, {1, 0.18, 0.13, 0.12, 0}});
-    g.whiteFadeIn = makeLinearBrush(0, 0, 0, 1, {white(0, 0), white(1, 1)});
-    g.blackFadeOut = makeLinearBrush(0, 0, 0, 1, {black(0, 0.3), black(1, 0)});
-    for (auto* p : {&g.edgeVignette72, &g.edgeVignette50, &g.whiteGlow, &g.verticalFadeIn, &g.eyeball,
-                    &g.eyeShadow, &g.morvelSkin, &g.photoSoftEllipse45, &g.photoSoftEllipse55,
-                    &g.photoSoftEllipse70, &g.photoSoftEllipse80, &g.mouthCavity, &g.lips, &g.mouthRimShade,
-                    &g.teeth, &g.darkDot, &g.whiteFadeIn, &g.blackFadeOut})
-        QM_CHECK(checkPattern(p->get()));
-
-    // 10. The colour matrices clamp their output; the spare blur (like the background blur) needs nothing
-    // yet.
-    g.colourMatrix[0].clampOutput = true;
-    g.colourMatrix[1].clampOutput = true;
-
-    // 11. The kitten picture and its brush.
-    if (HResult hr = loadPicture(folder + kKittenPictureFile, false, &g.kitten); hr != kOk) return hr;
-    g.kittenWidth = cairo_image_surface_get_width(g.kitten.bitmap.get());
-    g.kittenHeight = cairo_image_surface_get_height(g.kitten.bitmap.get());
-    g.kittenBrush = bitmapBrush(g.kitten.bitmap.get());
-    QM_CHECK(checkPattern(g.kittenBrush.get()));
-    for (int level = 0; level < 3; ++level) {
-        SurfacePtr copy =
-            makePaddedSurface(std::max(1, g.kittenWidth >> level), std::max(1, g.kittenHeight >> level));
-        QM_CHECK(checkSurface(copy.get()));
-        ContextPtr c(cairo_create(copy.get()));
-        cairo_scale(c.get(), 1.0 / (1 << level), 1.0 / (1 << level));
-        cairo_set_source_surface(c.get(), g.kitten.bitmap.get(), 0, 0);
-        cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
-        cairo_paint(c.get());
-        QM_CHECK(hresultFromCairo(cairo_status(c.get())));
-        g.kittenCopies[level] = std::move(copy);
-    }
-    g.kittenMouth = makeLinearBrush(
-        0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
-    QM_CHECK(checkPattern(g.kittenMouth.get()));
     return kOk;
 }
 
@@ -257,7 +156,7 @@ HResult createSourceBitmap(Graphics& g, int width, int height) {
     SurfacePtr source(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
     QM_CHECK(checkSurface(source.get()));
     g.source = std::move(source);
-    g.sourceBrush = bitmapBrush(g.source.get());
+    g.sourceBrush = makeBitmapBrush(g.source.get());
     QM_CHECK(checkPattern(g.sourceBrush.get()));
     g.sourceWidth = width;
     g.sourceHeight = height;

@@ -9,15 +9,12 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "base/status.h"
 #include "render/cairo_handles.h"
 #include "render/effects.h"
-#include "render/face_anchors.h"
-#include "render/pictures.h"
 
 namespace qm {
 
@@ -33,12 +30,6 @@ struct GraphicsOptions {
     std::string assetFolder;    // with a trailing '/'; empty: the program's folder
 };
 
-// The colour-matrix effect with output clamping (its matrix is set by the photo face before each use).
-struct ColourMatrixEffect {
-    ColourMatrix matrix;
-    bool clampOutput = true;
-};
-
 // A blur whose result is drawn scaled: large deviations are blurred at half resolution (indistinguishable
 // after a blur of several pixels, four times less work). Owns its buffers, which grow only with the picture.
 struct BlurredLayer {
@@ -52,15 +43,8 @@ struct BlurredLayer {
 // the layer's output surface (or null on failure); draw it scaled by (bitmap size / output size).
 cairo_surface_t* blurBitmap(cairo_surface_t* bitmap, float sigma, BlurredLayer& layer);
 
-// A built-in wear picture: the bitmap, its size and, for hair and beards, the pixels the wear drawing
-// measures.
-struct WearPicture {
-    Picture picture;
-    int width = 0;
-    int height = 0;
-};
-
 struct Graphics {
+    std::string assetFolder;  // where the painters load their pictures from, with a trailing '/'
     bool onHardware = true;  // false with --software: wear pictures are then drawn bilinear, not high quality
 
     SurfacePtr canvas;  // 1280 × 720 RGB24 (B8G8R8A8, alpha ignored)
@@ -77,30 +61,14 @@ struct Graphics {
 
     PatternPtr blackBrush;  // solid black; painters change its colour freely
     BlurredLayer backgroundBlur;
-    ColourMatrixEffect colourMatrix[2];
     BlurredLayer spareBlur;
 
-    // Soft ellipses: white, opaque to the core fraction, fading to clear at radius 1.
-    PatternPtr softEllipse55, softEllipse72, softEllipse80;  // faces, head cut-out
-    PatternPtr photoSoftEllipse45, photoSoftEllipse55, photoSoftEllipse70, photoSoftEllipse80;  // photo face
-
-    PatternPtr edgeVignette72, edgeVignette50, whiteGlow, verticalFadeIn;  // wear
-    PatternPtr eyeball, eyeShadow, morvelSkin;                             // googly eyes
-    PatternPtr kittenMouth;  // the kitten's open mouth, dark at the top (linear (0, 0) → (0, 1))
-    PatternPtr mouthCavity, lips, mouthRimShade, teeth, darkDot, whiteFadeIn, blackFadeOut;  // photo face
-
-    FacePicture faces[kFacePictureCount];
-    std::map<std::string, WearPicture> wearPictures;  // keyed by file name
-
-    Picture kitten;
-    int kittenWidth = 0;
-    int kittenHeight = 0;
-    PatternPtr kittenBrush;
-    SurfacePtr kittenCopies[3];  // full, half and quarter size: the one nearest the drawn size is drawn
+    // Soft ellipses: white, opaque to the core fraction, fading to clear at radius 1 (the faces' pasted
+    // features, the kitten's lids, the head cut-out).
+    PatternPtr softEllipse55, softEllipse72, softEllipse80;
 };
 
-// Builds everything above in its fixed order; the first failure is reported and returned. A missing face
-// picture fails; a missing wear picture is logged and left out.
+// Builds everything above in its fixed order; the first failure is reported and returned.
 HResult initialiseGraphics(Graphics& graphics, const GraphicsOptions& options);
 
 // Releases the old source bitmap and brush and makes new ones of the given size.
@@ -123,6 +91,15 @@ PatternPtr makeRadialBrush(std::initializer_list<GradientStop> stops, double ori
 PatternPtr makeLinearBrush(double x0, double y0, double x1, double y1,
                            std::initializer_list<GradientStop> stops);
 PatternPtr makeSoftEllipse(double core);
+// A bitmap brush that pads at its edges and filters bilinearly.
+PatternPtr makeBitmapBrush(cairo_surface_t* surface);
+// A gradient stop of white or black at the given opacity.
+constexpr GradientStop whiteStop(double position, double alpha) {
+    return {position, 1, 1, 1, alpha};
+}
+constexpr GradientStop blackStop(double position, double alpha) {
+    return {position, 0, 0, 0, alpha};
+}
 
 // Sets a brush's transform (brush space → user space), as the painters think of it.
 void setBrushTransform(cairo_pattern_t* pattern, const cairo_matrix_t& brushToUser);

@@ -69,11 +69,4 @@ void photoSize(int width, int height, int orientation, int* outWidth, int* outHe
 bool savePng(const std::string& path, const uint8_t* pixels, int width, int height);
 void unpremultiplyForSave(const uint8_t* pixels, size_t pixelCount, uint8_t* out);
 
-struct Colour3 {
-    float r = 0, g = 0, b = 0;
-};
-// Average colour of the two cheeks below the eyes (0.62 eye distances to the side and below the eye line).
-bool sampleSkinColour(bool premultiplied, const uint8_t* pixels, int width, int height, float leftEyeX,
-                      float leftEyeY, float rightEyeX, float rightEyeY, bool preferBrighter, Colour3* colour);
-
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "base/failure.h"
 #include "render/affine_blit.h"
 #include "render/face_anchors.h"
 
@@ -74,8 +75,8 @@ void setColour(Graphics& g, double r, double gr, double b, double a) {
     cairo_set_source_rgba(g.cr.get(), r, gr, b, a);
 }
 
-void drawGooglyEye(Graphics& g, const GooglyState& state, int eye, float r, float angle, double eyeX,
-                   double eyeY, const cairo_matrix_t& placement, float closed) {
+void drawGooglyEye(Graphics& g, const FaceArt& art, const GooglyState& state, int eye, float r, float angle,
+                   double eyeX, double eyeY, const cairo_matrix_t& placement, float closed) {
     cairo_t* cr = g.cr.get();
     const cairo_matrix_t eyeFrame = then(then(rotation(angle), translation(eyeX, eyeY)), placement);
     if (!(r > 0.5f) || !usable(eyeFrame)) return;
@@ -83,12 +84,12 @@ void drawGooglyEye(Graphics& g, const GooglyState& state, int eye, float r, floa
     cairo_set_matrix(cr, &eyeFrame);
 
     // Shadow, eyeball.
-    setBrushTransform(g.eyeShadow.get(), then(scaling(1.25 * r, 1.25 * r), translation(0, 0.12 * r)));
-    cairo_set_source(cr, g.eyeShadow.get());
+    setBrushTransform(art.eyeShadow.get(), then(scaling(1.25 * r, 1.25 * r), translation(0, 0.12 * r)));
+    cairo_set_source(cr, art.eyeShadow.get());
     ellipsePath(cr, 0, 0.12 * r, 1.25 * r, 1.25 * r);
     cairo_fill(cr);
-    setBrushTransform(g.eyeball.get(), scaling(r, r));
-    cairo_set_source(cr, g.eyeball.get());
+    setBrushTransform(art.eyeball.get(), scaling(r, r));
+    cairo_set_source(cr, art.eyeball.get());
     ellipsePath(cr, 0, 0, r, r);
     cairo_fill(cr);
 
@@ -110,8 +111,8 @@ void drawGooglyEye(Graphics& g, const GooglyState& state, int eye, float r, floa
         cairo_line_to(cr, r, lid - 0.25 * r);
         quadraticTo(cr, 0, lid + 0.25 * r, -r, lid - 0.25 * r);
         cairo_close_path(cr);
-        setBrushTransform(g.morvelSkin.get(), then(scaling(1, lid + r), translation(0, -r)));
-        cairo_set_source(cr, g.morvelSkin.get());
+        setBrushTransform(art.morvelSkin.get(), then(scaling(1, lid + r), translation(0, -r)));
+        cairo_set_source(cr, art.morvelSkin.get());
         cairo_fill(cr);
         cairo_restore(cr);
     }
@@ -132,6 +133,59 @@ void drawGooglyEye(Graphics& g, const GooglyState& state, int eye, float r, floa
 }
 
 }  // namespace
+
+#define QM_CHECK(expr)                                                                       \
+    do {                                                                                     \
+        if (HResult hr_ = (expr); hr_ != kOk) return reportFailure("Engine", __LINE__, hr_); \
+    } while (0)
+
+HResult loadFaceArt(const std::string& folder, FaceArt* art) {
+    FaceArt& a = *art;
+    for (int i = 0; i < kFacePictureCount; ++i) {
+        const FaceAnchors& anchors = kFaceAnchors[i];
+        float relativeTop = 0;
+        if (anchors.topFromMorvel)
+            relativeTop = relativeHeadTop(a.faces[kMorvelPicture].box, kFaceAnchors[kMorvelPicture],
+                                          a.faces[kMorvelPicture].width, a.faces[kMorvelPicture].height);
+        if (HResult hr = loadFacePicture(folder + kFacePictureFiles[i], anchors,
+                                         anchors.topFromMorvel ? &relativeTop : nullptr, &a.faces[i]);
+            hr != kOk)
+            return hr;
+    }
+
+    a.eyeball = makeRadialBrush(
+        {{0, 1, 1, 1, 1}, {0.75, 0.94902, 0.94902, 0.94902, 1}, {1, 0.811765, 0.811765, 0.811765, 1}}, -0.3,
+        -0.35);
+    a.eyeShadow = makeRadialBrush({blackStop(0, 0.35), blackStop(0.75, 0.35), blackStop(1, 0)});
+    a.morvelSkin = makeLinearBrush(
+        0, 0, 0, 1, {{0, 0.788235, 0.643137, 0.419608, 1}, {1, 0.654902, 0.490196, 0.270588, 1}});
+    for (auto* p : {&a.eyeball, &a.eyeShadow, &a.morvelSkin})
+        QM_CHECK(checkPattern(p->get()));
+
+    if (HResult hr = loadPicture(folder + kKittenPictureFile, false, &a.kitten); hr != kOk) return hr;
+    a.kittenWidth = cairo_image_surface_get_width(a.kitten.bitmap.get());
+    a.kittenHeight = cairo_image_surface_get_height(a.kitten.bitmap.get());
+    a.kittenBrush = makeBitmapBrush(a.kitten.bitmap.get());
+    QM_CHECK(checkPattern(a.kittenBrush.get()));
+    for (int level = 0; level < 3; ++level) {
+        SurfacePtr copy =
+            makePaddedSurface(std::max(1, a.kittenWidth >> level), std::max(1, a.kittenHeight >> level));
+        QM_CHECK(checkSurface(copy.get()));
+        ContextPtr c(cairo_create(copy.get()));
+        cairo_scale(c.get(), 1.0 / (1 << level), 1.0 / (1 << level));
+        cairo_set_source_surface(c.get(), a.kitten.bitmap.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
+        cairo_paint(c.get());
+        QM_CHECK(hresultFromCairo(cairo_status(c.get())));
+        a.kittenCopies[level] = std::move(copy);
+    }
+    a.kittenMouth = makeLinearBrush(
+        0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
+    QM_CHECK(checkPattern(a.kittenMouth.get()));
+    return kOk;
+}
+
+#undef QM_CHECK
 
 float blinkAmount(float eyeOpen, float eyeOpenReference) {
     const float f = std::clamp((eyeOpen / std::max(eyeOpenReference, 0.05f) - 0.35f) / 0.4f, 0.0f, 1.0f);
@@ -191,8 +245,8 @@ void pasteFeature(Graphics& g, const FaceGeometry& face, float sx, float sy, flo
     cairo_restore(cr);
 }
 
-FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, const FaceGeometry& face,
-                                     float x, float y, float width, float angle,
+FacePicturePlacement drawFacePicture(Graphics& g, const FaceArt& art, const FacePicture& picture,
+                                     const FaceGeometry& face, float x, float y, float width, float angle,
                                      const cairo_matrix_t& placement, const GooglyDrive* googly) {
     const FaceAnchors& a = picture.anchors;
     const float W = picture.width, H = picture.height;
@@ -241,7 +295,7 @@ FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, co
         for (int i = 0; i < 2; ++i) {
             double ex = eyes[i][0], ey = eyes[i][1];
             mapPoint(T, &ex, &ey);
-            drawGooglyEye(g, *googly->state, i, r, angle, ex, ey, placement, closed);
+            drawGooglyEye(g, art, *googly->state, i, r, angle, ex, ey, placement, closed);
         }
     }
 
@@ -256,10 +310,10 @@ FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, co
     return where;
 }
 
-void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d, float angle,
-                const cairo_matrix_t& placement, float eyeOpenReference) {
+void drawKitten(Graphics& g, const FaceArt& art, const FaceGeometry& face, float x, float y, float d,
+                float angle, const cairo_matrix_t& placement, float eyeOpenReference) {
     cairo_t* cr = g.cr.get();
-    const double kw = g.kittenWidth, kh = g.kittenHeight;
+    const double kw = art.kittenWidth, kh = art.kittenHeight;
     if (kw <= 0 || kh <= 0) return;
     const double leftX = kKittenLeftEyeX * kw, leftY = kKittenLeftEyeY * kh;
     const double rightX = kKittenRightEyeX * kw, rightY = kKittenRightEyeY * kh;
@@ -273,11 +327,11 @@ void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d
     cairo_save(cr);
     cairo_set_matrix(cr, &drawing);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    cairo_pattern_t* kitten = g.kittenBrush.get();
+    cairo_pattern_t* kitten = art.kittenBrush.get();
     // The picture from the copy nearest its drawn size.
     const double drawnScale = std::sqrt(std::fabs(drawing.xx * drawing.yy - drawing.xy * drawing.yx));
     const int level = drawnScale < 0.35 ? 2 : drawnScale < 0.7 ? 1 : 0;
-    cairo_surface_t* copy = g.kittenCopies[level] ? g.kittenCopies[level].get() : g.kitten.bitmap.get();
+    cairo_surface_t* copy = art.kittenCopies[level] ? art.kittenCopies[level].get() : art.kitten.bitmap.get();
     const double copyScale = kw / cairo_image_surface_get_width(copy);
     drawPictureAffine(g.canvas.get(), copy, then(scaling(copyScale, copyScale), drawing));
 
@@ -305,8 +359,8 @@ void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d
             cairo_close_path(cr);
         };
         mouthPath();
-        setBrushTransform(g.kittenMouth.get(), then(scaling(1, V), translation(cx, ty)));
-        cairo_set_source(cr, g.kittenMouth.get());
+        setBrushTransform(art.kittenMouth.get(), then(scaling(1, V), translation(cx, ty)));
+        cairo_set_source(cr, art.kittenMouth.get());
         cairo_fill_preserve(cr);
         // Tongue inside the mouth.
         cairo_save(cr);

@@ -2,16 +2,35 @@
 // banana), the googly-eyed morvel and the kitten. Composition calls one painter per frame with an anchor,
 // a size and an angle already smoothed, and the placement transform P (source pixels → canvas).
 //
-// Contract: engine thread only; they draw on graphics.cr with the brushes made at start and keep no state
-// but the googly pupils, which the composer owns and passes in.
+// Contract: engine thread only; they draw on graphics.cr with the pictures and brushes of a FaceArt made
+// once at start, and keep no state but the googly pupils, which their caller owns and passes in.
 #pragma once
 
 #include <cairo.h>
 
+#include <string>
+
 #include "render/graphics.h"
+#include "render/pictures.h"
 #include "tracking/face_types.h"
 
 namespace qm {
+
+// The replacement faces' own pictures and brushes, made once at start.
+struct FaceArt {
+    FacePicture faces[kFacePictureCount];
+    Picture kitten;
+    int kittenWidth = 0;
+    int kittenHeight = 0;
+    PatternPtr kittenBrush;
+    SurfacePtr kittenCopies[3];  // full, half and quarter size: the one nearest the drawn size is drawn
+    PatternPtr eyeball, eyeShadow, morvelSkin;  // googly eyes
+    PatternPtr kittenMouth;  // the kitten's open mouth, dark at the top (linear (0, 0) → (0, 1))
+};
+
+// Loads the three face pictures (morvel first: the banana measures its head top from the morvel's), makes
+// the brushes, then loads the kitten and its reduced copies. A missing picture fails.
+HResult loadFaceArt(const std::string& assetFolder, FaceArt* art);
 
 // The two googly pupils: offsets and velocities in eye radii. They rest at the bottom of the eye.
 struct GooglyState {
@@ -50,13 +69,13 @@ struct FacePicturePlacement {
 };
 
 // Face kinds 1–3 (googly null) and 5 (the morvel with googly set).
-FacePicturePlacement drawFacePicture(Graphics& g, const FacePicture& picture, const FaceGeometry& face,
-                                     float x, float y, float width, float angle,
+FacePicturePlacement drawFacePicture(Graphics& g, const FaceArt& art, const FacePicture& picture,
+                                     const FaceGeometry& face, float x, float y, float width, float angle,
                                      const cairo_matrix_t& placement, const GooglyDrive* googly);
 
 // Face kind 4: anchored at the user's eye midpoint (x, y); d = smoothed eye distance × fit scale.
-void drawKitten(Graphics& g, const FaceGeometry& face, float x, float y, float d, float angle,
-                const cairo_matrix_t& placement, float eyeOpenReference);
+void drawKitten(Graphics& g, const FaceArt& art, const FaceGeometry& face, float x, float y, float d,
+                float angle, const cairo_matrix_t& placement, float eyeOpenReference);
 
 // Pastes the camera's pixels around source point (sx, sy) (an ellipse of radii rx, ry, upright in the
 // face's frame) at picture point (qx, qy), turned by angle and scaled by k, through T then P.

@@ -1,5 +1,7 @@
 #include "settings/publish.h"
 
+#include "base/wear_catalogue.h"
+
 namespace qm {
 
 void publishFilters(const FilterState& state, const SettingsPaths& paths, SharedState& shared) {
@@ -20,12 +22,8 @@ void publishFilters(const FilterState& state, const SettingsPaths& paths, Shared
     {
         std::lock_guard lock(shared.filterLock);
         f.facePicture = std::move(facePicture);
-        f.tilt = -state.photoFit.tilt * 3.1415927f / 180;
-        f.exposure = state.photoFit.exposure;
-        f.warmth = state.photoFit.warmth;
-        f.neck = state.photoFit.neck;
-        f.photoEyes = state.photoFit.photoEyes;
-        f.photoMouth = state.photoFit.photoMouth;
+        f.photo = state.photoFit;
+        f.photo.tilt = -state.photoFit.tilt * 3.1415927f / 180;
     }
     f.look.exchange(state.look);
     f.masculine.exchange(state.masculine);
@@ -65,6 +63,39 @@ void publishFilters(const FilterState& state, const SettingsPaths& paths, Shared
         std::lock_guard lock(shared.filterLock);
         f.wearFit[slot] = state.wearFit[slot];
     }
+}
+
+void takeFrameFilters(SharedState& shared, bool plain, FrameFilters* out) {
+    EngineFilters& f = shared.filters;
+    FrameFilters& frame = *out;
+    frame.filtering = !plain && f.filtersOn.load();
+    frame.faceKind = frame.filtering ? f.faceKind.load() : kFaceNone;
+    frame.blur = f.blur.load();
+    frame.visitorEvery = f.visitorEvery.load();
+    frame.ghost = f.ghost.load();
+    frame.bodyless = f.bodyless.load();
+    frame.headScale = f.headScale.load();
+    frame.look = f.look.load();
+    frame.masculine = f.masculine.load();
+    frame.strength = f.strength.load();
+    // The strings keep their capacity from frame to frame: copying an unchanged name allocates nothing.
+    std::lock_guard lock(shared.filterLock);
+    frame.faceFit = f.faceFit;
+    frame.facePath = f.facePicture;
+    frame.photo = f.photo;
+    for (int slot = 0; slot < kWearSlots; ++slot) {
+        WornItem& item = frame.wear[slot];
+        if (item.id != f.wear[slot]) {
+            item.id = f.wear[slot];
+            item.entry = item.id.empty() ? -1 : findWearEntry(slot, item.id);
+        }
+        item.fit = f.wearFit[slot];
+    }
+    frame.backgroundPath = f.backgroundPicture;
+    frame.visitor = f.visitor;
+    frame.visitorFit = f.visitorFit;
+    frame.torso = f.torso;
+    frame.torsoFit = f.torsoFit;
 }
 
 }  // namespace qm

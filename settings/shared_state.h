@@ -20,11 +20,9 @@ namespace qm {
 struct EngineFilters {
     std::atomic<int> faceKind{kFaceMorvel};
     std::atomic<bool> filtersOn{true};
-    Fit faceFit;                               // lock
-    std::string facePicture;                   // lock; faces folder + faceId
-    float tilt = 0;                            // lock; radians
-    float exposure = 0, warmth = 0, neck = 0;  // lock
-    bool photoEyes = true, photoMouth = true;  // lock
+    Fit faceFit;              // lock
+    std::string facePicture;  // lock; faces folder + faceId
+    PhotoFit photo;           // lock; tilt in radians
     std::atomic<int> look{kLookNone};
     std::atomic<bool> masculine{false};
     std::atomic<float> strength{1};

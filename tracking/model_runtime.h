@@ -15,16 +15,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "tracking/model_error.h"
+
 namespace qm {
 
 constexpr uint32_t kRuntimeApiVersion = 20;
-
-// A failure of the model runtime (or of a model that does not keep its tensor contract). The text is
-// the runtime's own message; the engine logs it as "engine: face model error: %s".
-class ModelError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The runtime's function table. Opens executableDir() + "libonnxruntime.so" on the first call; throws
 // ModelError when the library is missing or does not offer interface version 20 (a later call tries again).

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/wear_catalogue.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
-#include "render/wear_catalogue.h"
 #include "settings/publish.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"

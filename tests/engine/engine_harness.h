@@ -54,30 +54,40 @@ public:
             std::lock_guard lock(probe_->mutex);
             probe_->sizeHooks.push_back({width, height});
         }
+        width_ = width, height_ = height;
         return inner_->frameSizeChanged(width, height);
     }
-    bool compose(const SourceFrame& frame, const DrawRequest& request) override {
-        int index = request.filters->frameIndex;
+    FramePlan prepare(const FrameFilters& filters, bool maskModelLoaded) override {
+        plan_ = inner_->prepare(filters, maskModelLoaded);
+        return plan_;
+    }
+    void setFacePhoto(std::unique_ptr<FacePhoto> photo) override { inner_->setFacePhoto(std::move(photo)); }
+    void restartVisitor() override { inner_->restartVisitor(); }
+    bool compose(const FrameInput& input, const FrameFilters& filters) override {
+        int index = input.frameIndex;
         if (probe_->onFrame) probe_->onFrame(index);
         if (index == probe_->throwIndex) throw std::runtime_error("drawing blew up");
         DrawnFrame drawn{index,
                          clockMs(),
-                         request.face != nullptr,
-                         request.face ? *request.face : FaceGeometry{},
-                         request.effectiveFace,
-                         frame.width,
-                         frame.height};
+                         input.face != nullptr,
+                         input.face ? *input.face : FaceGeometry{},
+                         plan_.faceKind,
+                         width_,
+                         height_};
         {
             std::lock_guard lock(probe_->mutex);
             probe_->frames.push_back(drawn);
         }
-        return inner_->compose(frame, request);
+        return inner_->compose(input, filters);
     }
+    bool roomCaptured() const override { return inner_->roomCaptured(); }
     HResult readback(CanvasView* view) override { return inner_->readback(view); }
 
 private:
     std::shared_ptr<DrawProbe> probe_;
     std::unique_ptr<RenderDrawing> inner_;
+    FramePlan plan_;
+    uint32_t width_ = 0, height_ = 0;
 };
 
 // Finds a face in every frame, with mouthOpen 0.2 and eyeOpen 0.3; counts detector runs.
@@ -97,7 +107,7 @@ public:
         return true;
     }
     float trackFace(const SourceFrame&, const FaceRegion&, LandmarkSet*) override {
-        if (probe_->throwModelError) throw FaceModelError("bad tensor shape");
+        if (probe_->throwModelError) throw ModelError("bad tensor shape");
         ++probe_->meshRuns;
         return 0.9f;
     }
@@ -148,9 +158,8 @@ struct EngineHarness {
             if (realVideo) return makeSystemVideoBackend();
             return std::make_unique<FakeVideoBackend>(script);
         };
-        setup.makeDrawing =
-            [probe = draw, shared = &shared](const LaunchOptions& options) -> std::unique_ptr<FrameDrawing> {
-            std::unique_ptr<RenderDrawing> inner = RenderDrawing::create(options, *shared);
+        setup.makeDrawing = [probe = draw](const LaunchOptions& options) -> std::unique_ptr<FrameDrawing> {
+            std::unique_ptr<RenderDrawing> inner = RenderDrawing::create(options);
             if (!inner) return nullptr;
             return std::make_unique<ProbeDrawing>(probe, std::move(inner));
         };

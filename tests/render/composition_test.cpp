@@ -81,15 +81,17 @@ protected:
                 p[3] = 0;  // camera frames carry no alpha
             }
     }
-    HResult compose(Composer& composer, const ComposeFilters& filters, const uint8_t* mask = nullptr,
+    HResult compose(Composer& composer, const FrameFilters& filters, const uint8_t* mask = nullptr,
                     const FaceGeometry* face = nullptr, double timeMs = 1000) {
-        ComposeInput input;
+        composer.prepare(filters);
+        FrameInput input;
         input.sourcePixels = source.data();
         input.sourceStride = sourceWidth * 4;
         input.personMask = mask;
         input.face = face;
         input.timeMs = timeMs;
-        input.room = {&captureRequest, &forgetRequest, &roomCaptured};
+        input.room = room;
+        room = {};  // one-shot, as the engine passes them
         const HResult hr = composer.composeFrame(input, filters);
         canvas.resize(static_cast<size_t>(kCanvasWidth) * kCanvasHeight * 4);
         readCanvas(*graphics, canvas.data());
@@ -102,7 +104,7 @@ protected:
     static Graphics* graphics;
     std::vector<uint8_t> source, canvas;
     int sourceWidth = 0, sourceHeight = 0;
-    std::atomic<bool> captureRequest{false}, forgetRequest{false}, roomCaptured{false};
+    RoomRequests room;
 };
 Graphics* ComposedFrameTest::graphics = nullptr;
 
@@ -115,24 +117,15 @@ std::vector<uint8_t> leftHalfPersonMask() {
     return mask;
 }
 
-Picture solidPicture(int width, int height, uint8_t b, uint8_t g, uint8_t r) {
-    Picture picture;
-    picture.bitmap.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
-    cairo_t* cr = cairo_create(picture.bitmap.get());
-    cairo_set_source_rgb(cr, r / 255.0, g / 255.0, b / 255.0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    return picture;
-}
-
 TEST_F(ComposedFrameTest, CameraOnlyIsTheCameraPicture) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(1280, 720);
     paintSource([](int x, int y, uint8_t* p) { p[0] = x & 255, p[1] = y & 255, p[2] = (x + y) * 3 & 255; });
-    ComposeFilters filters;
-    filters.faceKind = kFaceNone;
+    FrameFilters filters;  // filters off: no mask effect asked for
+    filters.blur = true;
     const std::vector<uint8_t> mask = leftHalfPersonMask();
-    ASSERT_EQ(compose(composer, filters, mask.data()), kOk);  // filters off: no mask effect asked for
+    ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
     for (int y = 0; y < kCanvasHeight; y += 7)
         for (int x = 0; x < kCanvasWidth; x += 5)
             for (int c = 0; c < 3; ++c)
@@ -141,12 +134,13 @@ TEST_F(ComposedFrameTest, CameraOnlyIsTheCameraPicture) {
 
 TEST_F(ComposedFrameTest, A640x480SourceIsScaledTwiceWithRowsCutAtTopAndBottom) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(640, 480);
     // Rows numbered by colour: the canvas's top row must come from source row 60.
     paintSource([](int x, int y, uint8_t* p) {
         p[0] = static_cast<uint8_t>(y / 2), p[1] = static_cast<uint8_t>(x / 3), p[2] = 0;
     });
-    ASSERT_EQ(compose(composer, ComposeFilters{}), kOk);
+    ASSERT_EQ(compose(composer, FrameFilters{}), kOk);
     auto expectedRow = [](double canvasY) { return ((canvasY + 0.5) / 2 + 60 - 0.5) / 2; };
     for (int y : {0, 1, 200, 359, 719})
         EXPECT_NEAR(canvasAt(640, y)[0], expectedRow(y), 1.0) << y;
@@ -156,12 +150,17 @@ TEST_F(ComposedFrameTest, A640x480SourceIsScaledTwiceWithRowsCutAtTopAndBottom) 
 
 TEST_F(ComposedFrameTest, BackgroundPictureShowsWhereTheMaskSaysRoom) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(640, 480);
     paintSource([](int, int, uint8_t* p) { p[0] = 220, p[1] = 40, p[2] = 30; });  // camera: blue
-    const Picture green = solidPicture(300, 200, 30, 200, 40);
-    ComposeFilters filters;
-    filters.replaceBackground = true;
-    filters.backgroundPicture = &green;
+    const std::string folder = testing::temporaryFolder();
+    std::vector<uint8_t> rgba(300 * 200 * 4);
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        rgba[i] = 40, rgba[i + 1] = 200, rgba[i + 2] = 30, rgba[i + 3] = 255;
+    ASSERT_TRUE(testing::writePicture(folder + "green.png", rgba, 300, 200, "png"));
+    FrameFilters filters;
+    filters.filtering = true;
+    filters.backgroundPath = folder + "green.png";
     const std::vector<uint8_t> mask = leftHalfPersonMask();
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
     for (int y : {10, 360, 710}) {
@@ -174,22 +173,18 @@ TEST_F(ComposedFrameTest, BackgroundPictureShowsWhereTheMaskSaysRoom) {
     EXPECT_GT(canvasAt(640, 360)[1], 60);
     EXPECT_LT(canvasAt(640, 360)[1], 190);
 
-    // A new picture in the same place shows at once.
-    const std::string folder = testing::temporaryFolder();
-    std::vector<uint8_t> rgba(64 * 48 * 4);
+    // A newly chosen picture shows at once.
+    rgba.assign(64 * 48 * 4, 0);
     for (size_t i = 0; i < rgba.size(); i += 4)
         rgba[i] = 250, rgba[i + 1] = 240, rgba[i + 2] = 10, rgba[i + 3] = 255;
     ASSERT_TRUE(testing::writePicture(folder + "yellow.png", rgba, 64, 48, "png"));
     for (size_t i = 0; i < rgba.size(); i += 4)
         rgba[i] = 250, rgba[i + 1] = 10, rgba[i + 2] = 10;
     ASSERT_TRUE(testing::writePicture(folder + "red.png", rgba, 64, 48, "png"));
-    Picture loaded;
-    ASSERT_EQ(loadPicture(folder + "yellow.png", false, &loaded), kOk);
-    filters.backgroundPicture = &loaded;
+    filters.backgroundPath = folder + "yellow.png";
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
     EXPECT_EQ(canvasAt(1180, 360)[1], 240);
-    loaded = Picture{};
-    ASSERT_EQ(loadPicture(folder + "red.png", false, &loaded), kOk);
+    filters.backgroundPath = folder + "red.png";
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
     EXPECT_EQ(canvasAt(1180, 360)[1], 10);
 
@@ -200,10 +195,11 @@ TEST_F(ComposedFrameTest, BackgroundPictureShowsWhereTheMaskSaysRoom) {
 
 TEST_F(ComposedFrameTest, BlurSoftensOnlyTheRoom) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(1280, 720);
     paintSource([](int x, int y, uint8_t* p) { p[0] = p[1] = p[2] = ((x / 4 + y / 4) % 2) ? 240 : 10; });
-    ComposeFilters filters;
-    filters.replaceBackground = true;
+    FrameFilters filters;
+    filters.filtering = true;
     filters.blur = true;
     const std::vector<uint8_t> mask = leftHalfPersonMask();
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
@@ -220,40 +216,40 @@ TEST_F(ComposedFrameTest, BlurSoftensOnlyTheRoom) {
 
 TEST_F(ComposedFrameTest, CapturedRoomReplacesTheBodyUntilTheSizeChanges) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(640, 360);
     paintSource([](int, int, uint8_t* p) { p[0] = 10, p[1] = 200, p[2] = 10; });  // the empty room
-    ComposeFilters filters;
-    filters.removeBody = true;
+    FrameFilters filters;
+    filters.filtering = true;
+    filters.bodyless = true;
     const std::vector<uint8_t> mask = leftHalfPersonMask();
-    captureRequest = true;
+    room.capture = true;
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
-    EXPECT_FALSE(captureRequest);
-    EXPECT_TRUE(roomCaptured);
+    EXPECT_TRUE(composer.roomIsCaptured());
     paintSource([](int, int, uint8_t* p) { p[0] = 200, p[1] = 10, p[2] = 10; });  // someone walks in
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
     EXPECT_EQ(canvasAt(100, 360)[1], 200);  // the body is gone: the room shows where the person is
     // Without body removal the person is drawn again.
-    ComposeFilters keepBody;
-    keepBody.replaceBackground = true;
+    FrameFilters keepBody;
+    keepBody.filtering = true;
     ASSERT_EQ(compose(composer, keepBody, mask.data()), kOk);
     EXPECT_EQ(canvasAt(100, 360)[0], 200);
     // Forgetting the room, and a new source size, drop it.
-    forgetRequest = true;
+    room.forget = true;
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
-    EXPECT_FALSE(roomCaptured);
     EXPECT_FALSE(composer.roomIsCaptured());
-    captureRequest = true;
+    room.capture = true;
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
-    EXPECT_TRUE(roomCaptured);
+    EXPECT_TRUE(composer.roomIsCaptured());
     useSource(320, 180);
     paintSource([](int, int, uint8_t* p) { p[0] = 200, p[1] = 10, p[2] = 10; });
     ASSERT_EQ(compose(composer, filters, mask.data()), kOk);
-    EXPECT_FALSE(roomCaptured);
     EXPECT_FALSE(composer.roomIsCaptured());
 }
 
 TEST_F(ComposedFrameTest, FaceFramesMoveTheBaselinesAndTheHeadVelocity) {
     Composer composer(*graphics);
+    ASSERT_EQ(composer.load(), kOk);
     useSource(640, 480);
     FaceGeometry face;
     face.faceCentre = {300, 240};
@@ -261,7 +257,8 @@ TEST_F(ComposedFrameTest, FaceFramesMoveTheBaselinesAndTheHeadVelocity) {
     face.rightEye = {320, 220};
     face.faceWidth = 120;
     face.eyeOpen = 0.5f;
-    ComposeFilters filters;
+    FrameFilters filters;
+    filters.filtering = true;
     filters.faceKind = kFaceMorvel;
     ASSERT_EQ(compose(composer, filters, nullptr, &face, 1000), kOk);
     EXPECT_GT(composer.baselines().eyeOpenReference, 0.3f);
@@ -345,7 +342,8 @@ TEST(GraphicsSetUpTest, LogsMissingPicturesAndFailsWithoutAFacePicture) {
     GraphicsOptions options;
     options.assetFolder = folder;
     options.software = true;
-    EXPECT_NE(initialiseGraphics(without, options), kOk);
+    ASSERT_EQ(initialiseGraphics(without, options), kOk);
+    EXPECT_NE(Composer(without).load(), kOk);
     std::string text = readText(log);
     EXPECT_NE(text.find("drawing on: "), std::string::npos);
     EXPECT_NE(text.find(" (software, no GPU device)"), std::string::npos);
@@ -353,17 +351,19 @@ TEST(GraphicsSetUpTest, LogsMissingPicturesAndFailsWithoutAFacePicture) {
 
     copy("orange.png", "orange.png");
     Graphics with;
-    EXPECT_EQ(initialiseGraphics(with, options), kOk);
+    ASSERT_EQ(initialiseGraphics(with, options), kOk);
+    Composer composer(with);
+    EXPECT_EQ(composer.load(), kOk);
     text = readText(log);
     EXPECT_NE(text.find("missing picture wig_swept.png"), std::string::npos);
     EXPECT_NE(text.find("missing picture acc_beard_pencil.png"), std::string::npos);
     EXPECT_EQ(text.find("missing picture acc_hat_tophat.png"), std::string::npos);
     EXPECT_EQ(text.find("wig_bald"), std::string::npos);  // the bald cap has no picture
     EXPECT_NE(text.find("worn items: 1 pictures"), std::string::npos);
-    EXPECT_EQ(with.wearPictures.count("acc_hat_tophat.png"), 1u);
-    EXPECT_EQ(with.kittenWidth, 1024);
+    EXPECT_EQ(composer.wear().pictures().count("acc_hat_tophat.png"), 1u);
+    EXPECT_EQ(composer.faces().art().kittenWidth, 1024);
     EXPECT_FALSE(with.onHardware);
-    EXPECT_GT(with.faces[kBananaPicture].box.headTop, 0);
+    EXPECT_GT(composer.faces().art().faces[kBananaPicture].box.headTop, 0);
     setLogPath("");
 }
 

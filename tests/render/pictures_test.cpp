@@ -1,4 +1,5 @@
 #include "render/pictures.h"
+#include "render/face_photo.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>

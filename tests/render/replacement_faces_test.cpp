@@ -18,8 +18,13 @@ protected:
         graphics = new Graphics;
         ASSERT_EQ(initialiseGraphics(*graphics, GraphicsOptions{}), kOk);
         ASSERT_EQ(createSourceBitmap(*graphics, 1280, 720), kOk);
+        art = new FaceArt;
+        ASSERT_EQ(loadFaceArt(graphics->assetFolder, art), kOk);
     }
-    static void TearDownTestSuite() { delete graphics; }
+    static void TearDownTestSuite() {
+        delete art;
+        delete graphics;
+    }
 
     void SetUp() override {
         cairo_matrix_init_identity(&identity);
@@ -80,26 +85,28 @@ protected:
         clearCanvas();
         face.mouthOpen = mouthOpen;
         face.eyeOpen = eyeOpen;
-        drawKitten(*graphics, face, 600, 380, 60, 0, identity, reference);
+        drawKitten(*graphics, *art, face, 600, 380, 60, 0, identity, reference);
         return canvas();
     }
 
     static Graphics* graphics;
+    static FaceArt* art;
     std::vector<uint8_t> source;
     FaceGeometry face;
     cairo_matrix_t identity;
 };
 Graphics* FacePainterTest::graphics = nullptr;
+FaceArt* FacePainterTest::art = nullptr;
 
 TEST_F(FacePainterTest, ClosedMouthLandsOnThePicturesMouthPointAndSlidesDownAsItOpens) {
-    const FacePicture& morvel = graphics->faces[kMorvelPicture];
+    const FacePicture& morvel = art->faces[kMorvelPicture];
     const FaceAnchors& a = morvel.anchors;
     for (float angle : {0.0f, 0.35f}) {
         face.roll = angle;
         face.mouthOpen = 0;
         clearCanvas();
         const FacePicturePlacement where =
-            drawFacePicture(*graphics, morvel, face, 640, 360, 200, angle, identity, nullptr);
+            drawFacePicture(*graphics, *art, morvel, face, 640, 360, 200, angle, identity, nullptr);
         double expectedX = a.mouthX * morvel.width, expectedY = a.mouthY * morvel.height;
         cairo_matrix_transform_point(&where.pictureTransform, &expectedX, &expectedY);
         double x = 0, y = 0;
@@ -112,7 +119,7 @@ TEST_F(FacePainterTest, ClosedMouthLandsOnThePicturesMouthPointAndSlidesDownAsIt
         // Open: m = 0.85 × 40 × 0.3; the mouth slides featureScale × m along the face's down direction.
         face.mouthOpen = 0.3f;
         clearCanvas();
-        drawFacePicture(*graphics, morvel, face, 640, 360, 200, angle, identity, nullptr);
+        drawFacePicture(*graphics, *art, morvel, face, 640, 360, 200, angle, identity, nullptr);
         double openX = 0, openY = 0;
         ASSERT_TRUE(centroid(canvas(), red, &openX, &openY));
         const double slide = a.featureScale * 0.85 * 40 * 0.3;
@@ -129,10 +136,10 @@ TEST_F(FacePainterTest, EyesArePastedAtThePicturesEyePoints) {
             p[0] = 255, p[1] = 0, p[2] = 0;
         }
     ASSERT_EQ(uploadSourceFrame(*graphics, source.data(), 1280 * 4), kOk);
-    const FacePicture& orange = graphics->faces[kOrangePicture];
+    const FacePicture& orange = art->faces[kOrangePicture];
     clearCanvas();
     const FacePicturePlacement where =
-        drawFacePicture(*graphics, orange, face, 640, 360, 220, 0, identity, nullptr);
+        drawFacePicture(*graphics, *art, orange, face, 640, 360, 220, 0, identity, nullptr);
     double ex = orange.anchors.leftEyeX * orange.width, ey = orange.anchors.leftEyeY * orange.height;
     cairo_matrix_transform_point(&where.pictureTransform, &ex, &ey);
     double x = 0, y = 0;
@@ -217,7 +224,7 @@ TEST(GooglyPhysicsTest, ASuddenMoveRightSwingsThePupilsLeftButAFoundFaceKicksNot
 }
 
 TEST_F(FacePainterTest, GooglyPupilsFallTowardTheBottomOfTheScreenWhenTheHeadRolls) {
-    const FacePicture& morvel = graphics->faces[kMorvelPicture];
+    const FacePicture& morvel = art->faces[kMorvelPicture];
     GooglyState st;
     for (int i = 0; i < 300; ++i)
         stepPupils(st, 0, 0, 46);
@@ -228,7 +235,7 @@ TEST_F(FacePainterTest, GooglyPupilsFallTowardTheBottomOfTheScreenWhenTheHeadRol
         GooglyDrive drive{&frameState, 0, 0, 0.3f};
         const float width = 200, r = 0.23f * width;
         const FacePicturePlacement where =
-            drawFacePicture(*graphics, morvel, face, 640, 360, width, angle, identity, &drive);
+            drawFacePicture(*graphics, *art, morvel, face, 640, 360, width, angle, identity, &drive);
         double ex = where.leftEyeX, ey = where.leftEyeY;
         cairo_matrix_transform_point(&where.pictureTransform, &ex, &ey);
         const std::vector<uint8_t> pixels = canvas();
@@ -249,11 +256,13 @@ TEST_F(FacePainterTest, GooglyPupilsFallTowardTheBottomOfTheScreenWhenTheHeadRol
 
 TEST_F(FacePainterTest, ComposerDrawsEachFaceKindAndFlagsALostFace) {
     Composer composer(*graphics);
-    ComposeInput input;
+    ASSERT_EQ(composer.load(), kOk);
+    FrameInput input;
     input.sourcePixels = source.data();
     input.sourceStride = 1280 * 4;
     input.face = &face;
-    ComposeFilters filters;
+    FrameFilters filters;
+    filters.filtering = true;
     std::vector<uint8_t> plain;
     for (int kind = kFaceNone; kind <= kFaceCustom; ++kind) {
         filters.faceKind = kind;
@@ -280,7 +289,8 @@ TEST_F(FacePainterTest, ComposerDrawsEachFaceKindAndFlagsALostFace) {
 
 TEST_F(FacePainterTest, DegenerateFacesSkipDrawingButNeverBreakTheCanvas) {
     Composer composer(*graphics);
-    ComposeInput input;
+    ASSERT_EQ(composer.load(), kOk);
+    FrameInput input;
     input.sourcePixels = source.data();
     input.sourceStride = 1280 * 4;
     const FaceGeometry good = face;
@@ -303,7 +313,8 @@ TEST_F(FacePainterTest, DegenerateFacesSkipDrawingButNeverBreakTheCanvas) {
     negative.eyeWidth = -5;
     negative.mouthWidth = -3;
     for (int kind = kFaceMorvel; kind <= kFaceGoogly; ++kind) {
-        ComposeFilters filters;
+        FrameFilters filters;
+        filters.filtering = true;
         filters.faceKind = kind;
         for (const FaceGeometry* f : std::initializer_list<const FaceGeometry*>{
                  &zero, &notANumber, &infinite, &huge, &hugeFeatures, &negative, &good}) {

@@ -32,8 +32,8 @@ TEST(Publish, CopiesTheStateWithItsRules) {
     EXPECT_EQ(f.faceKind.load(), kFaceCustom);
     EXPECT_EQ(f.faceFit, (Fit{1.5f, 0.1f, -0.2f, 0})) << "a photo face takes x and y from its own fit";
     EXPECT_EQ(f.facePicture, "/tmp/qm-publish-test/faces/me.png");
-    EXPECT_NEAR(f.tilt, -1.5707963f, 1e-6);
-    EXPECT_FALSE(f.photoEyes);
+    EXPECT_NEAR(f.photo.tilt, -1.5707963f, 1e-6);
+    EXPECT_FALSE(f.photo.photoEyes);
     EXPECT_EQ(f.backgroundPicture, "/tmp/qm-publish-test/backgrounds/sea.png");
     EXPECT_FALSE(f.blur.load());
     EXPECT_EQ(f.wear[kWearHair], "") << "bald is worn only without a face";

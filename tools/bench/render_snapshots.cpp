@@ -61,14 +61,16 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> canvas(kCanvasWidth * kCanvasHeight * 4);
     for (const Shot& shot : shots) {
         Composer composer(g);
-        ComposeFilters filters;
+        if (composer.load() != kOk) return 1;
+        FrameFilters filters;
+        filters.filtering = true;
         filters.faceKind = shot.kind;
         face.mouthOpen = shot.mouthOpen;
         face.roll = shot.roll;
         for (int frame = 0; frame < 30; ++frame) {
             // Eyes settle at their reference before the shot's own openness.
             face.eyeOpen = frame < 29 ? 0.3f : shot.eyeOpen;
-            ComposeInput input;
+            FrameInput input;
             input.sourcePixels = photo.data();
             input.sourceStride = width * 4;
             input.face = &face;
@@ -94,15 +96,15 @@ int main(int argc, char** argv) {
             const float v = std::clamp(1.2f - std::min(head, body), 0.0f, 1.0f) * 5;
             std::memset(&mask[(y * kMaskWidth + x) * 4], static_cast<int>(std::min(v, 1.0f) * 255), 4);
         }
-    Picture background;
-    loadPicture(assetPath("orange.png"), false, &background);
     for (int blur = 0; blur < 2; ++blur) {
         Composer composer(g);
-        ComposeFilters filters;
-        filters.replaceBackground = true;
+        if (composer.load() != kOk) return 1;
+        FrameFilters filters;
+        filters.filtering = true;
         filters.blur = blur == 1;
-        filters.backgroundPicture = blur ? nullptr : &background;
-        ComposeInput input;
+        filters.backgroundPath = blur ? std::string() : assetPath("orange.png");
+        composer.prepare(filters);
+        FrameInput input;
         input.sourcePixels = photo.data();
         input.sourceStride = width * 4;
         input.personMask = mask.data();

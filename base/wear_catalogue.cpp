@@ -1,4 +1,4 @@
-#include "render/wear_catalogue.h"
+#include "base/wear_catalogue.h"
 
 namespace qm {
 
@@ -34,6 +34,12 @@ std::string wearPictureFile(const WearEntry& entry) {
         return entry.scale > 0 ? std::string("wig_") + entry.id + ".png" : std::string();
     if (entry.kind < 0 || entry.kind > 3) return {};
     return std::string("acc_") + kAccessoryKinds[entry.kind] + "_" + entry.id + ".png";
+}
+
+int findWearEntry(int slot, const std::string& id) {
+    for (int i = 0; i < kWearCatalogueSize; ++i)
+        if (kWearCatalogue[i].kind == slot && id == kWearCatalogue[i].id) return i;
+    return -1;
 }
 
 }  // namespace qm

@@ -24,4 +24,7 @@ extern const WearEntry kWearCatalogue[kWearCatalogueSize];
 // cap.
 std::string wearPictureFile(const WearEntry& entry);
 
+// The catalogue entry of the given slot kind and id; -1 when there is none.
+int findWearEntry(int slot, const std::string& id);
+
 }  // namespace qm

@@ -50,7 +50,8 @@ MainWindow* liveWindow = nullptr;
 class MainWindow : public PanelHost {
 public:
     explicit MainWindow(WindowSettings& settings)
-        : settings_(settings), panel_{settings.state, settings.lists, sharedState(), *this, {}} {}
+        : settings_(settings), panel_{settings.state, settings.lists, sharedState(),
+                                      settings.paths, *this,          {}} {}
     ~MainWindow() override;
 
     bool create();
@@ -61,8 +62,6 @@ public:
     void repaint() override {
         if (area_) gtk_widget_queue_draw(area_);
     }
-    void publish() override { publishFilters(settings_.state, settings_.paths, sharedState()); }
-    void save() override { saveSettings(settings_.paths, settings_.state); }
     int popupMenu(const std::vector<MenuItem>& items, float x, float y) override;
     void releaseDeviceResources() override {
         thumbnails_.clear();
@@ -164,7 +163,7 @@ GdkPixbuf* makeAppIcon(int size) {
 
 bool MainWindow::create() {
     // The engine sees the loaded settings before its first frame.
-    publish();
+    publishFilters(settings_.state, settings_.paths, sharedState());
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     if (!window_) return false;

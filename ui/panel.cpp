@@ -4,34 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "settings/publish.h"
+#include "settings/settings_file.h"
+#include "ui/tabs/tab.h"
+
 namespace qm {
-namespace {
-
-// Face kinds of the built-in face tiles, by tile index.
-constexpr int kBuiltInFaceKinds[] = {kFaceNone,   kFaceMorvel, kFaceOrange,
-                                     kFaceBanana, kFaceKitten, kFaceGoogly};
-
-bool inList(const std::vector<std::string>& list, const std::string& value) {
-    return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-// The list entry for a tile index counted from `first`; null when outside the list.
-const std::string* entryAt(const std::vector<std::string>& list, int index, int first) {
-    int at = index - first;
-    if (at < 0 || at >= static_cast<int>(list.size())) return nullptr;
-    return &list[at];
-}
-
-void toggleBackground(Panel& panel) {
-    FilterState& s = panel.state;
-    if (s.background != "none") {
-        s.background = "none";
-        return;
-    }
-    const std::string& last = panel.ui.lastBackground;
-    s.background = (last == "blur" || inList(panel.lists.backgrounds, last)) ? last : "blur";
-}
-
 void removeAllFilters(Panel& panel) {
     FilterState& s = panel.state;
     s.face = kFaceNone;
@@ -43,8 +20,6 @@ void removeAllFilters(Panel& panel) {
     s.look = kLookNone;
     panel.ui.statusMessage = "All filters off. Your saved faces and backgrounds are still here.";
 }
-
-}  // namespace
 
 const HitRegion* hitTest(const std::vector<HitRegion>& regions, float x, float y) {
     for (auto it = regions.rbegin(); it != regions.rend(); ++it)
@@ -70,8 +45,8 @@ void moveDraggedSlider(Panel& panel, float x) {
 
 void applyChange(Panel& panel, bool save) {
     if (panel.state.background != "none") panel.ui.lastBackground = panel.state.background;
-    panel.host.publish();
-    if (save) panel.host.save();
+    publishFilters(panel.state, panel.paths, panel.shared);
+    if (save) saveSettings(panel.paths, panel.state);
     panel.host.repaint();
 }
 
@@ -94,18 +69,6 @@ void onControlClick(Panel& panel, const HitRegion& region) {
         case kHitResetAll:
             panel.host.resetAll();
             return;
-        case kHitSceneTile:
-        case kHitSaveScene:
-            panel.host.tabClick(region);
-            return;
-        case kHitFaceTile:
-            if (panel.host.tabClick(region)) return;
-            if (region.index >= 0 && region.index < static_cast<int>(std::size(kBuiltInFaceKinds)))
-                s.face = kBuiltInFaceKinds[region.index];
-            break;
-        case kHitFitSlot:
-            ui.fitSlot = region.index;
-            break;
         case kHitSliderReset:
             if (region.index >= 0 && region.index < static_cast<int>(ui.sliders.size())) {
                 const SliderBinding& slider = ui.sliders[region.index];
@@ -113,66 +76,13 @@ void onControlClick(Panel& panel, const HitRegion& region) {
                     *slider.value = slider.reversed ? -slider.defaultValue : slider.defaultValue;
             }
             break;
-        case kHitTorsoTile:
-            if (region.index == 0)
-                s.torso.clear();
-            else if (const std::string* name = entryAt(panel.lists.torsos, region.index, 1))
-                s.torso = *name;
+        default: {
+            TabClick result = TabClick::NotMine;
+            for (int tab = 0; tab < kTabCount && result == TabClick::NotMine; ++tab)
+                result = tabModule(tab).click(panel, region);
+            if (result != TabClick::Changed) return;
             break;
-        case kHitBodylessSwitch:
-            s.bodyless = !s.bodyless;
-            break;
-        case kHitCaptureRoom:
-            ui.roomCountdown = 3;
-            break;
-        case kHitClearRoom:
-            panel.shared.forgetRoomRequest.exchange(true);
-            break;
-        case kHitForgetRoom:
-            panel.shared.forgetRoom.exchange(true);
-            break;
-        case kHitLookSegment:
-            s.look = std::clamp(region.index, 0, 3);
-            break;
-        case kHitMasculineSegment:
-            s.masculine = region.index == 1;
-            break;
-        case kHitBackgroundTile:
-            if (region.index == 0)
-                s.background = "none";
-            else if (region.index == 1)
-                s.background = "blur";
-            else if (const std::string* file = entryAt(panel.lists.backgrounds, region.index, 2))
-                s.background = *file;
-            break;
-        case kHitBackgroundSwitch:
-            toggleBackground(panel);
-            break;
-        case kHitRemoveAllFilters:
-            removeAllFilters(panel);
-            break;
-        case kHitEyesSegment:
-            s.photoFit.photoEyes = region.index == 0;
-            break;
-        case kHitMouthSegment:
-            s.photoFit.photoMouth = region.index == 0;
-            break;
-        case kHitVisitorSegment:
-            if (region.index == 0)
-                s.visitor.clear();
-            else if (const std::string* name = entryAt(panel.lists.visitors, region.index, 1))
-                s.visitor = *name;
-            break;
-        case kHitSendVisitor:
-            panel.shared.visitorRestart.exchange(true);
-            break;
-        case kHitGhostSwitch:
-            s.ghost = !s.ghost;
-            break;
-        default:
-            // Wear slot chips, wear tiles, user faces and adding pictures belong to the tab screens.
-            if (panel.host.tabClick(region)) return;
-            break;
+        }
     }
     ui.activeScene.clear();
     applyChange(panel, true);
@@ -225,7 +135,7 @@ bool endSliderDrag(Panel& panel, bool releaseCapture) {
     if (panel.ui.dragSlider < 0) return false;
     panel.ui.dragSlider = -1;
     if (releaseCapture) panel.host.releaseMouse();
-    panel.host.save();
+    saveSettings(panel.paths, panel.state);
     panel.host.repaint();
     return true;
 }
@@ -233,11 +143,10 @@ bool endSliderDrag(Panel& panel, bool releaseCapture) {
 void onRightButtonUp(Panel& panel, float x, float y) {
     const HitRegion* hit = hitTest(panel.ui.regions, x, y);
     if (!hit) return;
-    if (hit->kind == kHitSceneTile || hit->kind == kHitUserFaceTile ||
-        (hit->kind == kHitBackgroundTile && hit->index >= 2)) {
-        HitRegion region = *hit;
-        panel.host.tabRightClick(region);
-    }
+    HitRegion region = *hit;  // the menu's action may repaint, which rebuilds the list
+    for (int tab = 0; tab < kTabCount; ++tab)
+        if (auto rightClick = tabModule(tab).rightClick; rightClick && rightClick(panel, region, x, y))
+            return;
 }
 
 float maxTabScroll(const PanelState& ui) {

@@ -30,13 +30,11 @@ struct MenuItem {
 };
 
 // The window's side effects that need the platform. Defaults do nothing, so tests override only what
-// they watch; tab actions of later screens arrive through tabClick / tabRightClick.
+// they watch.
 class PanelHost {
 public:
     virtual ~PanelHost() = default;
     virtual void repaint() {}
-    virtual void publish() {}  // publishFilters of the current FilterState
-    virtual void save() {}     // saveSettings
     // Drops the drawing resources (thumbnails, preview picture); the next paint rebuilds them, after a
     // library changed.
     virtual void releaseDeviceResources() {}
@@ -50,13 +48,6 @@ public:
         (void)items, (void)x, (void)y;
         return 0;
     }
-    // Clicks whose action belongs to a tab screen (wear slots, face, wear and scene tiles, adding
-    // pictures...). Returns true when the click took its own path (no applyChange afterwards).
-    virtual bool tabClick(const HitRegion& region) {
-        (void)region;
-        return false;
-    }
-    virtual void tabRightClick(const HitRegion& region) { (void)region; }
 };
 
 // Window-side state that is not part of the FilterState.
@@ -85,6 +76,7 @@ struct Panel {
     FilterState& state;
     SettingsLists& lists;
     SharedState& shared;
+    const SettingsPaths& paths;  // where applyChange saves the settings
     PanelHost& host;
     PanelState ui;
 };
@@ -99,10 +91,15 @@ float sliderValueAt(const SliderBinding& slider, float x);
 // Moves the dragged slider to x (DIPs) and publishes without saving; ignored when no valid drag.
 void moveDraggedSlider(Panel& panel, float x);
 
-// Publishes, saves when asked, repaints; remembers the last background that was not "none".
+// Publishes the filter state to the engine, saves the settings file when asked, repaints; remembers the
+// last background that was not "none".
 void applyChange(Panel& panel, bool save);
 
-// Performs the action of a clicked control.
+// Turns every filter off (face, wear, torso, body-less, background, look), keeping fits, visitor and the
+// switches, and says so in the status line.
+void removeAllFilters(Panel& panel);
+
+// Performs the action of a clicked control: the panel's own ones here, a tab's through its module.
 void onControlClick(Panel& panel, const HitRegion& region);
 
 // Mouse input, in DIPs.

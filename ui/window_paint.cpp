@@ -4,22 +4,14 @@
 #include <cstdio>
 
 #include "ui/icons.h"
+#include "ui/tabs/tab.h"
 
 namespace qm {
 namespace {
 
-constexpr const char* kTabNames[kTabCount] = {"Faces", "Wear", "Body", "Background", "Scenes"};
-constexpr uint32_t kTabIcons[kTabCount] = {icon::kEmoji, icon::kRedEye, icon::kContact, icon::kPhoto,
-                                           icon::kViewAll};
-constexpr const char* kSlotLabels[kWearSlots] = {"Hair", "Hat", "Glasses", "Beard"};
 constexpr const char* kCardNote =
     "Then choose \u201cQuillmere\u201d as the camera in Zoom, Teams, Meet or Chrome. "
     "Keep this app open while you use it.";
-
-// The tab screens plug in here as they are built; until then a tab shows its title.
-void drawCurrentTab(DrawContext& dc, int tab, float& y) {
-    drawTabTitle(dc, y, kTabNames[tab]);
-}
 
 void drawStatusBar(Painter& p, const PanelGeometry& g, const EngineView& engine) {
     bool live = engine.status == kStatusRunning;
@@ -110,17 +102,10 @@ void drawTabs(DrawContext& dc, const PanelGeometry& g) {
                                : (isHovered(ui, kHitTab, t) ? colours::kTileHover : colours::kTabIdle);
         p.fillRoundRect(tab, 8, fill);
         Colour ink = selected ? colours::kAccent : colours::kSecondaryText;
-        drawIcon(p, kTabIcons[t], {x, 45, x + 53.6f, 67}, Font::Icon, ink);
-        p.drawText(kTabNames[t], {x - 4, 67, x + 57.6f, 82}, {Font::Tab, Align::Centre}, ink);
+        const TabModule& module = tabModule(t);
+        drawIcon(p, module.icon, {x, 45, x + 53.6f, 67}, Font::Icon, ink);
+        p.drawText(module.title, {x - 4, 67, x + 57.6f, 82}, {Font::Tab, Align::Centre}, ink);
         addRegion(ui, tab, kHitTab, t);
-    }
-}
-
-void drawWearSlotChips(DrawContext& dc) {
-    for (int j = 0; j < kWearSlots; ++j) {
-        std::string label = kSlotLabels[j];
-        if (!dc.panel.state.wear[j].empty()) label += " \u2022";
-        drawChip(dc, dc.contentLeft + j * 73.5f, 96, 28, 0, label, kHitWearSlotChip, j, 67.5f);
     }
 }
 
@@ -229,11 +214,9 @@ PaintResult paintWindow(Painter& p, Panel& panel, float width, float height, con
     drawTabs(dc, g);
 
     const int tab = std::clamp(panel.state.tab, 0, kTabCount - 1);
+    const TabModule& module = tabModule(tab);
     float headerBottom = 96;
-    if (tab == 1 && panel.state.face != kFaceKitten) {
-        drawWearSlotChips(dc);
-        headerBottom = 134;
-    }
+    if (module.drawHeader) headerBottom = module.drawHeader(dc, headerBottom);
     p.fillRect({g.edge + 1, headerBottom, g.edge + 321, headerBottom + 1}, colours::kDivider);
     const float top = headerBottom + 1;
     ui.viewportHeight = height - top;
@@ -244,7 +227,7 @@ PaintResult paintWindow(Painter& p, Panel& panel, float width, float height, con
     const size_t firstTabRegion = ui.regions.size();
     const float startY = top + 16 - scroll;
     float y = startY;
-    drawCurrentTab(dc, tab, y);
+    module.draw(dc, y);
     ui.contentHeight = y - startY + 32;
     p.popClip();
 

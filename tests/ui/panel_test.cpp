@@ -52,28 +52,29 @@ TEST(SliderMaths, PositionMapsToValueAndReversedNegates) {
 
 TEST(SliderDrag, PublishesEveryMoveAndSavesOnceAtTheEnd) {
     PanelFixture f;
-    float value = 1;
-    f.panel.ui.sliders.push_back({100, 0, 300, 22, &value, 0.6f, 1.6f, 1, false});
+    f.panel.ui.sliders.push_back({100, 0, 300, 22, &f.state.head, 0.6f, 1.6f, 1, false});
     f.panel.ui.regions.push_back({90, -4, 310, 26, kHitSliderTrack, 0});
     f.panel.ui.activeScene = "s1";
 
     onLeftButtonDown(f.panel, 300, 10);
     EXPECT_EQ(f.panel.ui.dragSlider, 0);
     EXPECT_EQ(f.host.captures, 1);
-    EXPECT_FLOAT_EQ(value, 1.6f);
+    EXPECT_FLOAT_EQ(f.state.head, 1.6f);
+    EXPECT_FLOAT_EQ(f.shared.filters.headScale, 1.6f);
     onMouseMove(f.panel, 100, 500);  // far outside the track and the window: still dragging
-    EXPECT_FLOAT_EQ(value, 0.6f);
-    EXPECT_EQ(f.host.publishes, 2);
-    EXPECT_EQ(f.host.saves, 0);
-    EXPECT_EQ(f.panel.ui.activeScene, "s1");  // a drag keeps the scene
+    EXPECT_FLOAT_EQ(f.state.head, 0.6f);
+    EXPECT_FLOAT_EQ(f.shared.filters.headScale, 0.6f);  // every move is published...
+    EXPECT_FALSE(f.saved());                            // ...but nothing is saved during the drag
+    EXPECT_EQ(f.panel.ui.activeScene, "s1");            // a drag keeps the scene
 
     EXPECT_TRUE(endSliderDrag(f.panel, true));
-    EXPECT_EQ(f.host.saves, 1);
+    EXPECT_TRUE(f.saved());
     EXPECT_EQ(f.host.releases, 1);
     EXPECT_EQ(f.panel.ui.dragSlider, -1);
     // A lost capture after the end, or a release without a drag, does nothing more.
+    f.forgetSave();
     EXPECT_FALSE(endSliderDrag(f.panel, false));
-    EXPECT_EQ(f.host.saves, 1);
+    EXPECT_FALSE(f.saved());
 }
 
 TEST(SliderDrag, LostCaptureEndsWithoutReleasing) {
@@ -83,14 +84,16 @@ TEST(SliderDrag, LostCaptureEndsWithoutReleasing) {
     f.panel.ui.dragSlider = 0;
     EXPECT_TRUE(endSliderDrag(f.panel, false));
     EXPECT_EQ(f.host.releases, 0);
-    EXPECT_EQ(f.host.saves, 1);
+    EXPECT_TRUE(f.saved());
 }
 
 TEST(SliderDrag, StaleIndexIsIgnored) {
     PanelFixture f;
+    f.state.head = 1.3f;
     f.panel.ui.dragSlider = 3;  // the list was rebuilt with fewer sliders
     moveDraggedSlider(f.panel, 50);
-    EXPECT_EQ(f.host.publishes, 0);
+    EXPECT_FLOAT_EQ(f.shared.filters.headScale, 1);  // nothing published
+    EXPECT_EQ(f.host.repaints, 0);
 }
 
 TEST(SliderReset, RestoresTheDefaultNegatedWhenReversed) {
@@ -102,7 +105,7 @@ TEST(SliderReset, RestoresTheDefaultNegatedWhenReversed) {
     onControlClick(f.panel, {0, 0, 1, 1, kHitSliderReset, 1});
     EXPECT_FLOAT_EQ(plain, 1);
     EXPECT_FLOAT_EQ(reversed, -0.1f);
-    EXPECT_EQ(f.host.saves, 2);
+    EXPECT_TRUE(f.saved());
 }
 
 TEST(Wheel, ClampsToTheContent) {
@@ -147,16 +150,16 @@ TEST(VirtualCameraCard, AClickElsewhereOnlyClosesIt) {
     p.paint();
     p.click(kHitVirtualCameraButton);
     ASSERT_TRUE(p.panel.ui.cardOpen);
-    int saves = p.host.saves;
+    p.forgetSave();
 
     p.click(kHitVirtualCameraCard);  // the card swallows clicks
     EXPECT_TRUE(p.panel.ui.cardOpen);
-    EXPECT_EQ(p.host.saves, saves);
+    EXPECT_FALSE(p.saved());
 
     p.click(kHitTab, 3);  // first click: only closes
     EXPECT_FALSE(p.panel.ui.cardOpen);
     EXPECT_EQ(p.state.tab, 0);
-    EXPECT_EQ(p.host.saves, saves);
+    EXPECT_FALSE(p.saved());
     p.click(kHitTab, 3);  // second click: switches
     EXPECT_EQ(p.state.tab, 3);
 
@@ -176,23 +179,25 @@ TEST(ControlClick, TabAndFiltersSwitchSaveAndClearTheScene) {
     p.click(kHitTab, 4);
     EXPECT_EQ(p.state.tab, 4);
     EXPECT_TRUE(p.panel.ui.activeScene.empty());
-    EXPECT_EQ(p.host.saves, 1);
+    EXPECT_TRUE(p.saved());
 
+    p.forgetSave();
     p.click(kHitFiltersSwitch);
     EXPECT_FALSE(p.state.filters);
-    EXPECT_EQ(p.host.publishes, 2);
-    EXPECT_EQ(p.host.saves, 2);
+    EXPECT_FALSE(p.shared.filters.filtersOn);
+    EXPECT_TRUE(p.saved());
 }
 
 TEST(ControlClick, OwnPathsDoNotApplyOrClearTheScene) {
     PanelFixture f;
     f.panel.ui.activeScene = "s1";
+    f.state.filters = false;
     for (int kind : {kHitCameraChip, kHitResetAll, kHitSceneTile, kHitSaveScene})
         onControlClick(f.panel, {0, 0, 1, 1, kind, 0});
     EXPECT_EQ(f.host.cameraMenus, 1);
     EXPECT_EQ(f.host.resets, 1);
-    EXPECT_EQ(f.host.tabClicks.size(), 2u);
-    EXPECT_EQ(f.host.publishes, 0);
+    EXPECT_TRUE(f.shared.filters.filtersOn);  // nothing published
+    EXPECT_FALSE(f.saved());
     EXPECT_EQ(f.panel.ui.activeScene, "s1");
 }
 
@@ -264,17 +269,18 @@ TEST(Hover, CardAndMissesCountAsNothing) {
     EXPECT_EQ(f.host.repaints, 2);
 }
 
-TEST(RightClick, OnlyScenesUserFacesAndUserBackgroundsOpenAMenu) {
+TEST(RightClick, TilesWithoutAMenuDoNothing) {
     PanelFixture f;
+    f.lists.backgrounds = {"beach.jpg"};
     f.panel.ui.regions = {{0, 0, 10, 10, kHitBackgroundTile, 1},
                           {10, 0, 20, 10, kHitBackgroundTile, 2},
                           {20, 0, 30, 10, kHitUserFaceTile, 0},
                           {30, 0, 40, 10, kHitFaceTile, 0}};
-    for (float x : {5.0f, 15.0f, 25.0f, 35.0f})
+    for (float x : {5.0f, 15.0f, 25.0f, 35.0f, 95.0f})
         onRightButtonUp(f.panel, x, 5);
-    ASSERT_EQ(f.host.rightClicks.size(), 2u);
-    EXPECT_EQ(f.host.rightClicks[0].index, 2);
-    EXPECT_EQ(f.host.rightClicks[1].kind, kHitUserFaceTile);
+    EXPECT_EQ(f.host.menus, 0);
+    EXPECT_EQ(f.state.background, "none");
+    EXPECT_FALSE(f.saved());
 }
 
 TEST(Timer, CountdownRequestsTheRoomCaptureOnceAtZero) {

@@ -1,38 +1,45 @@
-// A PanelHost that counts what the panel asked of the window.
+// A PanelHost that counts what the panel asked of the window, and a panel over its own state, lists, shared
+// block and settings folder.
 #pragma once
 
+#include <filesystem>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "ui/panel.h"
 
 namespace qm::test {
 
 struct RecordingHost : PanelHost {
-    int repaints = 0, publishes = 0, saves = 0, captures = 0, releases = 0, cameraMenus = 0, resets = 0;
-    std::vector<HitRegion> tabClicks, rightClicks;
-    bool tabClickTakesOwnPath = false;
+    int repaints = 0, captures = 0, releases = 0, cameraMenus = 0, resets = 0, menus = 0;
 
     void repaint() override { ++repaints; }
-    void publish() override { ++publishes; }
-    void save() override { ++saves; }
     void captureMouse() override { ++captures; }
     void releaseMouse() override { ++releases; }
     void showCameraMenu() override { ++cameraMenus; }
     void resetAll() override { ++resets; }
-    bool tabClick(const HitRegion& region) override {
-        tabClicks.push_back(region);
-        return tabClickTakesOwnPath;
+    int popupMenu(const std::vector<MenuItem>&, float, float) override {
+        ++menus;
+        return 0;
     }
-    void tabRightClick(const HitRegion& region) override { rightClicks.push_back(region); }
 };
 
-// A panel over its own state, lists and shared block.
 struct PanelFixture {
+    PanelFixture() {
+        paths.folder = dir.path() + "/";
+        paths.settingsFile = dir.file("settings.ini");
+    }
+    // Whether the settings file was written since the fixture began (or since forgetSave).
+    bool saved() const { return std::filesystem::exists(paths.settingsFile); }
+    void forgetSave() { std::filesystem::remove(paths.settingsFile); }
+
+    TempDir dir;
+    SettingsPaths paths;
     FilterState state;
     SettingsLists lists;
     SharedState shared;
     RecordingHost host;
-    Panel panel{state, lists, shared, host, {}};
+    Panel panel{state, lists, shared, paths, host, {}};
 };
 
 }  // namespace qm::test

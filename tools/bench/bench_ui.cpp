@@ -28,8 +28,9 @@ void paintWindow(benchmark::State& run) {
     qm::FilterState state;
     qm::SettingsLists lists;
     qm::SharedState shared;
+    qm::SettingsPaths paths;  // no settings file: nothing is saved
     qm::PanelHost host;
-    qm::Panel panel{state, lists, shared, host, {}};
+    qm::Panel panel{state, lists, shared, paths, host, {}};
     panel.ui.hasPreviewFrame = run.range(2) != 0;
     panel.ui.cardOpen = cardOpen;
     qm::EngineView engine{qm::kStatusRunning, "sample.mp4", 11.5f, false};

@@ -1,0 +1,11 @@
+// The Faces tab: the built-in and the user's own faces, the photo's fit and features, the touch-up looks.
+#pragma once
+
+#include "ui/tabs/tab.h"
+
+namespace qm {
+
+void drawFacesTab(DrawContext& dc, float& y);
+TabClick facesTabClick(Panel& panel, const HitRegion& region);
+
+}  // namespace qm

@@ -1,0 +1,25 @@
+#include "ui/tabs/tab.h"
+
+#include <algorithm>
+
+#include "ui/icons.h"
+#include "ui/tabs/background_tab.h"
+#include "ui/tabs/body_tab.h"
+#include "ui/tabs/faces_tab.h"
+#include "ui/tabs/scenes_tab.h"
+#include "ui/tabs/wear_tab.h"
+
+namespace qm {
+
+const TabModule& tabModule(int tab) {
+    static const TabModule kTabs[kTabCount] = {
+        {"Faces", icon::kEmoji, nullptr, drawFacesTab, facesTabClick, nullptr},
+        {"Wear", icon::kRedEye, drawWearTabHeader, drawWearTab, wearTabClick, nullptr},
+        {"Body", icon::kContact, nullptr, drawBodyTab, bodyTabClick, nullptr},
+        {"Background", icon::kPhoto, nullptr, drawBackgroundTab, backgroundTabClick, nullptr},
+        {"Scenes", icon::kViewAll, nullptr, drawScenesTab, scenesTabClick, nullptr},
+    };
+    return kTabs[std::clamp(tab, 0, kTabCount - 1)];
+}
+
+}  // namespace qm

@@ -15,10 +15,10 @@
 
 #include "base/launch_options.h"
 #include "engine/engine_seams.h"
-#include "engine/frame_section.h"
 #include "engine/hand_over.h"
 #include "engine/statistics.h"
 #include "platform/event.h"
+#include "platform/frame_section.h"
 #include "settings/shared_state.h"
 #include "source/video_source.h"
 

@@ -1,17 +1,11 @@
 #include "engine/hand_over.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "base/clock.h"
-#include "engine/frame_section.h"
+#include "platform/frame_section.h"
 
 namespace qm {
 namespace {
@@ -25,51 +19,7 @@ void putU32(uint8_t* at, uint32_t value) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::atomic_ref<uint32_t> sequenceOf(uint8_t* view) {
-    return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view + kSectionSequenceOffset));
-}
-
 }  // namespace
-
-FrameLink::~FrameLink() {
-    if (view_) munmap(view_, kSectionBytes);
-}
-
-bool FrameLink::tryOpen(const std::string& sectionName) {
-    if (view_) return true;
-    int fd = shm_open(sectionName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd < 0) return false;
-    // A section shorter than the view would fault on the first write: treat it as absent.
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(kSectionBytes)) {
-        close(fd);
-        return false;
-    }
-    void* view = mmap(nullptr, kSectionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (view == MAP_FAILED) return false;
-    uint32_t magic;
-    std::memcpy(&magic, static_cast<uint8_t*>(view) + kSectionMagicOffset, sizeof magic);
-    if (magic != kFrameMagic) {
-        munmap(view, kSectionBytes);
-        return false;
-    }
-    view_ = static_cast<uint8_t*>(view);
-    return true;
-}
-
-void FrameLink::write(const uint8_t* pixels, long pitch) {
-    if (!view_) return;
-    auto sequence = sequenceOf(view_);
-    sequence.fetch_add(1);  // odd: a frame is being written
-    std::atomic_thread_fence(std::memory_order_release);
-    uint8_t* out = view_ + kSectionPixelsOffset;
-    for (uint32_t y = 0; y < kFrameHeight; ++y)
-        std::memcpy(out + y * kFrameRowBytes, pixels + y * pitch, kFrameRowBytes);
-    uint64_t stamp = tickMs();
-    std::memcpy(view_ + kSectionTimestampOffset, &stamp, sizeof stamp);
-    sequence.fetch_add(1);  // even: complete
-}
 
 void fillBitmapHeaders(uint8_t (&headers)[54]) {
     std::memset(headers, 0, sizeof headers);

@@ -1,6 +1,6 @@
 #include "engine/render_drawing.h"
 
-#include "engine/frame_section.h"
+#include "platform/frame_section.h"
 #include "platform/processor_name.h"
 
 namespace qm {

@@ -1,5 +1,7 @@
 #include "source/v4l2_devices.h"
 
+#include "platform/video_nodes.h"
+
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
@@ -11,14 +13,6 @@
 namespace qm {
 namespace {
 
-int xioctl(int fd, unsigned long request, void* arg) {
-    int result;
-    do
-        result = ioctl(fd, request, arg);
-    while (result == -1 && errno == EINTR);
-    return result;
-}
-
 void addIntervals(int fd, uint32_t pixelFormat, uint32_t width, uint32_t height,
                   std::vector<V4l2Format>& out) {
     v4l2_frmivalenum interval{};
@@ -26,7 +20,7 @@ void addIntervals(int fd, uint32_t pixelFormat, uint32_t width, uint32_t height,
     interval.width = width;
     interval.height = height;
     bool any = false;
-    for (interval.index = 0; xioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0; ++interval.index) {
+    for (interval.index = 0; videoIoctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0; ++interval.index) {
         V4l2Format entry;
         entry.pixelFormat = pixelFormat;
         entry.format.width = width;
@@ -46,27 +40,9 @@ void addIntervals(int fd, uint32_t pixelFormat, uint32_t width, uint32_t height,
 }  // namespace
 
 std::vector<CameraDevice> listCaptureDevices() {
-    std::vector<std::string> nodes;
-    for (int i = 0; i < 256; ++i)
-        if (access(("/dev/video" + std::to_string(i)).c_str(), F_OK) == 0)
-            nodes.push_back("video" + std::to_string(i));
-
     std::vector<CameraDevice> devices;
-    for (const std::string& node : nodes) {
-        std::string path = "/dev/" + node;
-        int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        v4l2_capability caps{};
-        if (xioctl(fd, VIDIOC_QUERYCAP, &caps) == 0) {
-            uint32_t deviceCaps =
-                (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-            if (deviceCaps & V4L2_CAP_VIDEO_CAPTURE) {
-                const char* card = reinterpret_cast<const char*>(caps.card);
-                devices.push_back({std::string(card, strnlen(card, sizeof caps.card)), path});
-            }
-        }
-        close(fd);
-    }
+    for (const VideoNode& node : listVideoNodes())
+        if (node.capabilities & V4L2_CAP_VIDEO_CAPTURE) devices.push_back({node.card, node.path});
     return devices;
 }
 
@@ -74,11 +50,11 @@ std::vector<V4l2Format> enumerateV4l2Formats(int fd) {
     std::vector<V4l2Format> formats;
     v4l2_fmtdesc description{};
     description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (description.index = 0; xioctl(fd, VIDIOC_ENUM_FMT, &description) == 0; ++description.index) {
+    for (description.index = 0; videoIoctl(fd, VIDIOC_ENUM_FMT, &description) == 0; ++description.index) {
         uint32_t pixelFormat = description.pixelformat;
         v4l2_frmsizeenum size{};
         size.pixel_format = pixelFormat;
-        for (size.index = 0; xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0; ++size.index) {
+        for (size.index = 0; videoIoctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0; ++size.index) {
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 addIntervals(fd, pixelFormat, size.discrete.width, size.discrete.height, formats);
             } else {

@@ -1,13 +1,12 @@
 #include "tracking/model_runtime.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
 
 #include "platform/paths.h"
+#include "platform/shared_library.h"
 
 namespace qm {
 
@@ -16,17 +15,15 @@ namespace {
 const OrtApi* openRuntime() {
     const std::string path = executableDir() + "libonnxruntime.so";
     // RTLD_LOCAL keeps the runtime's symbols to itself; the handle lives for the whole process.
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        const char* why = dlerror();
-        throw ModelError("cannot load the model runtime " + path + ": " + (why ? why : "unknown error"));
-    }
+    std::string why;
+    void* library = openLibrary(path, &why);
+    if (!library) throw ModelError("cannot load the model runtime " + path + ": " + why);
     using GetApiBase = const OrtApiBase* (*)();
-    auto getApiBase = reinterpret_cast<GetApiBase>(dlsym(library, "OrtGetApiBase"));
+    auto getApiBase = reinterpret_cast<GetApiBase>(librarySymbol(library, "OrtGetApiBase"));
     const OrtApiBase* base = getApiBase ? getApiBase() : nullptr;
     const OrtApi* api = base ? base->GetApi(kRuntimeApiVersion) : nullptr;
     if (!api) {
-        dlclose(library);
+        closeLibrary(library);
         throw ModelError("the model runtime " + path + " does not offer interface version " +
                          std::to_string(kRuntimeApiVersion));
     }

@@ -12,20 +12,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "engine/frame_section.h"
+#include "platform/frame_section.h"
+#include "platform/video_nodes.h"
 
 namespace qm {
 namespace {
 
 constexpr size_t kYuyvBytes = size_t(kFrameWidth) * kFrameHeight * 2;
-
-int xioctl(int fd, unsigned long request, void* arg) {
-    int result;
-    do
-        result = ioctl(fd, request, arg);
-    while (result == -1 && errno == EINTR);
-    return result;
-}
 
 // Writes every byte, going on after partial writes and interruptions.
 bool writeAll(int fd, const uint8_t* data, size_t bytes) {
@@ -50,23 +43,10 @@ LoopbackOutput::~LoopbackOutput() {
 }
 
 std::string LoopbackOutput::findDevice(const std::string& label) {
-    for (int i = 0; i < 256; ++i) {
-        std::string path = "/dev/video" + std::to_string(i);
-        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        v4l2_capability caps{};
-        bool match = false;
-        if (xioctl(fd, VIDIOC_QUERYCAP, &caps) == 0) {
-            uint32_t deviceCaps =
-                (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-            const char* card = reinterpret_cast<const char*>(caps.card);
-            // With exclusive_caps the node shows as output until something writes to it.
-            match = std::string(card, strnlen(card, sizeof caps.card)) == label &&
-                    (deviceCaps & (V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_VIDEO_CAPTURE));
-        }
-        close(fd);
-        if (match) return path;
-    }
+    // With exclusive_caps the node shows as output until something writes to it.
+    for (const VideoNode& node : listVideoNodes())
+        if (node.card == label && (node.capabilities & (V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_VIDEO_CAPTURE)))
+            return node.path;
     return {};
 }
 
@@ -85,7 +65,7 @@ bool LoopbackOutput::open(const std::string& path, std::string* message) {
     format.fmt.pix.bytesperline = kFrameWidth * 2;
     format.fmt.pix.sizeimage = kYuyvBytes;
     format.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
-    if (xioctl(fd_, VIDIOC_S_FMT, &format) != 0) {
+    if (videoIoctl(fd_, VIDIOC_S_FMT, &format) != 0) {
         *message = path + ": the device refused YUYV 1280 x 720: " + std::strerror(errno);
         return false;
     }
@@ -93,7 +73,7 @@ bool LoopbackOutput::open(const std::string& path, std::string* message) {
     rate.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
     rate.parm.output.timeperframe.numerator = 1;
     rate.parm.output.timeperframe.denominator = 30;
-    xioctl(fd_, VIDIOC_S_PARM, &rate);  // older modules ignore it; the frames still come at 30 per second
+    videoIoctl(fd_, VIDIOC_S_PARM, &rate);  // older modules ignore it; the frames still come at 30 per second
     yuyv_.assign(kYuyvBytes, 0);
     scaler_ = sws_getContext(kFrameWidth, kFrameHeight, AV_PIX_FMT_BGRA, kFrameWidth, kFrameHeight,
                              AV_PIX_FMT_YUYV422, SWS_BILINEAR, nullptr, nullptr, nullptr);

@@ -6,7 +6,6 @@
 //
 //   quillmere-vcam [--output FILE] [--section NAME] [--label LABEL] [--parent PID]
 #include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,22 +19,17 @@
 #include <thread>
 #include <vector>
 
-#include "engine/frame_section.h"
+#include "platform/frame_section.h"
 #include "platform/process_usage.h"
+#include "platform/termination.h"
 #include "vcam/companion_codes.h"
 #include "vcam/loopback.h"
 #include "vcam/recorder.h"
-#include "vcam/section.h"
 
 namespace {
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;
-
-volatile sig_atomic_t terminating = 0;
-void onTerminate(int) {
-    terminating = 1;
-}
 
 struct Arguments {
     std::string output;
@@ -64,7 +58,7 @@ bool parseArguments(int argc, char** argv, Arguments* args) {
 }
 
 bool keepRunning(const Arguments& args) {
-    return !terminating && (args.parent == 0 || getppid() == args.parent);
+    return !terminationRequested() && (args.parent == 0 || parentIs(args.parent));
 }
 
 void reportCost(int frames, int missed) {
@@ -265,16 +259,8 @@ int main(int argc, char** argv) {
                      kCompanionName);
         return kCompanionUsage;
     }
-    struct sigaction action {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    catchTerminationSignals();
     // End with the program that started us, even if it could not ask.
-    if (args.parent != 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != args.parent) return kCompanionOk;
-    }
+    if (args.parent != 0 && !endWithParent(args.parent)) return kCompanionOk;
     return args.output.empty() ? serveDevice(args) : record(args);
 }

@@ -8,7 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "engine/frame_section.h"
+#include "platform/frame_section.h"
 
 namespace qm {
 namespace {

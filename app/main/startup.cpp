@@ -12,24 +12,10 @@
 #include "platform/single_instance.h"
 #include "platform/stop_signal.h"
 #include "platform/system_log.h"
+#include "platform/termination.h"
 
 namespace qm {
 namespace {
-
-volatile std::sig_atomic_t processSignalled = 0;
-
-void onTerminate(int) {
-    processSignalled = 1;
-}
-
-// SIGINT and SIGTERM end a headless run through the same orderly shutdown as the stop signal.
-void catchTerminationSignals() {
-    struct sigaction action {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 void waitHeadless(const LaunchOptions& options, const Event* ended) {
     int error = 0;
@@ -37,11 +23,11 @@ void waitHeadless(const LaunchOptions& options, const Event* ended) {
     bool watchEnded = ended && options.frames != 0;
     if (!stop) {
         logLine("no stop event (error %u), running until ended", static_cast<unsigned>(error));
-        while (!processSignalled)
+        while (!terminationRequested())
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return;
     }
-    stop->wait([&] { return processSignalled != 0 || (watchEnded && ended->isSet()); });
+    stop->wait([&] { return terminationRequested() || (watchEnded && ended->isSet()); });
 }
 
 }  // namespace
@@ -53,7 +39,6 @@ int runQuillmere(int argc, char** argv, const StartupServices& services) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     LaunchOptions options = parseLaunchOptions(args, &switches);
     if (switches.headless) {
-        processSignalled = 0;
         catchTerminationSignals();
     }
 

@@ -14,10 +14,9 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/frame_section.h"
 #include "engine/hand_over.h"
+#include "platform/frame_section.h"
 #include "tests/source/test_videos.h"
-#include "vcam/section.h"
 
 namespace qm {
 namespace {

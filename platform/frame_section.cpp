@@ -1,4 +1,4 @@
-#include "vcam/section.h"
+#include "platform/frame_section.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -7,15 +7,24 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
-#include "engine/frame_section.h"
-
 namespace qm {
+
 namespace {
 
 constexpr int kCopyTries = 64;
+
+std::atomic_ref<uint32_t> sequenceOf(uint8_t* view) {
+    return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view + kSectionSequenceOffset));
+}
+
+uint64_t monotonicMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 uint32_t loadSequence(const uint8_t* view, std::memory_order order) {
     auto* word = const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(view + kSectionSequenceOffset));
@@ -95,6 +104,65 @@ CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t
         return CopyResult::Copied;
     }
     return CopyResult::Busy;
+}
+
+FrameLink::~FrameLink() {
+    if (view_) munmap(view_, kSectionBytes);
+}
+
+bool FrameLink::tryOpen(const std::string& sectionName) {
+    if (view_) return true;
+    int fd = shm_open(sectionName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    // A section shorter than the view would fault on the first write: treat it as absent.
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(kSectionBytes)) {
+        close(fd);
+        return false;
+    }
+    void* view = mmap(nullptr, kSectionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (view == MAP_FAILED) return false;
+    uint32_t magic;
+    std::memcpy(&magic, static_cast<uint8_t*>(view) + kSectionMagicOffset, sizeof magic);
+    if (magic != kFrameMagic) {
+        munmap(view, kSectionBytes);
+        return false;
+    }
+    view_ = static_cast<uint8_t*>(view);
+    return true;
+}
+
+void FrameLink::write(const uint8_t* pixels, long pitch) {
+    if (!view_) return;
+    auto sequence = sequenceOf(view_);
+    sequence.fetch_add(1);  // odd: a frame is being written
+    std::atomic_thread_fence(std::memory_order_release);
+    uint8_t* out = view_ + kSectionPixelsOffset;
+    for (uint32_t y = 0; y < kFrameHeight; ++y)
+        std::memcpy(out + y * kFrameRowBytes, pixels + y * pitch, kFrameRowBytes);
+    uint64_t stamp = monotonicMs();
+    std::memcpy(view_ + kSectionTimestampOffset, &stamp, sizeof stamp);
+    sequence.fetch_add(1);  // even: complete
+}
+
+bool frameSectionReady(const std::string& name, uint32_t ownerPid) {
+    int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ready = false;
+    if (fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(kSectionBytes)) {
+        void* view = mmap(nullptr, kSectionPixelsOffset, PROT_READ, MAP_SHARED, fd, 0);
+        if (view != MAP_FAILED) {
+            uint32_t magic, pid;
+            std::memcpy(&magic, static_cast<uint8_t*>(view) + kSectionMagicOffset, sizeof magic);
+            std::memcpy(&pid, static_cast<uint8_t*>(view) + kSectionOwnerOffset, sizeof pid);
+            ready = magic == kFrameMagic && pid == ownerPid;
+            munmap(view, kSectionPixelsOffset);
+        }
+    }
+    close(fd);
+    return ready;
 }
 
 }  // namespace qm

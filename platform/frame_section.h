@@ -1,0 +1,85 @@
+// The shared frame section between the engine and the virtual-camera companion: its name, size and header
+// layout, the companion's side (create it owner-only, publish it with its process id and the magic, copy out
+// complete frames only) and the engine's side (link to a ready section, write frames with the sequence
+// counter, which is odd while a frame is being written and moves by 2 per complete frame).
+//
+// Contract: one companion process owns a section from creation until it ends, then unlinks it; one engine
+// writes into it. copyCompleteFrame never blocks on the writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+constexpr const char* kFrameSectionName = "/QuillmereFrames.v1";
+constexpr uint32_t kFrameMagic = 0x514D4631;  // 'QMF1' as a multi-character constant
+constexpr uint32_t kFrameWidth = 1280;
+constexpr uint32_t kFrameHeight = 720;
+constexpr size_t kFrameRowBytes = kFrameWidth * 4;
+constexpr size_t kFrameBytes = kFrameRowBytes * kFrameHeight;  // 3,686,400
+constexpr size_t kSectionMagicOffset = 0;
+constexpr size_t kSectionOwnerOffset = 4;  // the companion's process id (the engine never touches it)
+constexpr size_t kSectionSequenceOffset = 12;
+constexpr size_t kSectionTimestampOffset = 16;
+constexpr size_t kSectionPixelsOffset = 4096;
+constexpr size_t kSectionBytes = 0x385000;  // header page + one frame
+static_assert(kSectionPixelsOffset + kFrameBytes == kSectionBytes);
+
+class FrameSection {
+public:
+    FrameSection() = default;
+    FrameSection(const FrameSection&) = delete;
+    FrameSection& operator=(const FrameSection&) = delete;
+    ~FrameSection();
+
+    // Creates (replacing a stale one) and maps the section; the magic is written by publish(), after
+    // this process's id (bytes 4-7), so the program that started us can tell our section from a stale one.
+    bool create(const std::string& name, int* error);
+    void publish();
+    // Unmaps and removes the name.
+    void destroy();
+
+    uint8_t* view() const { return view_; }
+
+private:
+    std::string name_;
+    uint8_t* view_ = nullptr;
+};
+
+enum class CopyResult { Copied, NoNewFrame, Busy };
+
+// Copies the frame into `out` (3,686,400 bytes) when the counter shows a complete frame other than
+// `lastSequence`; retries while the counter is odd or changes during the copy. On Copied the frame's
+// sequence and timestamp are stored.
+CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
+                             uint64_t* timestampMs);
+
+uint32_t readSequence(const uint8_t* view);
+
+// The engine's link: the mapped view once it is up (it stays up for the engine's life).
+class FrameLink {
+public:
+    FrameLink() = default;
+    FrameLink(const FrameLink&) = delete;
+    FrameLink& operator=(const FrameLink&) = delete;
+    ~FrameLink();
+
+    // Opens and maps the section when it exists, is large enough and carries the magic; silent otherwise.
+    bool tryOpen(const std::string& sectionName);
+    bool up() const { return view_ != nullptr; }
+
+    // Writes one 1280 × 720 frame (rows `pitch` bytes apart) between two counter increments.
+    void write(const uint8_t* pixels, long pitch);
+
+    uint8_t* view() const { return view_; }
+
+private:
+    uint8_t* view_ = nullptr;
+};
+
+// True once the section exists, is large enough, and carries the magic and the given owner's process id.
+bool frameSectionReady(const std::string& name, uint32_t ownerPid);
+
+}  // namespace qm

@@ -362,7 +362,7 @@ bool Engine::track(bool needed, int look) {
     if (options_.open >= 0 && frameIndex > kOverrideFrom) geometry_.mouthOpen = options_.open;
     if (options_.blink && frameIndex > kOverrideFrom) geometry_.eyeOpen = kBlinkEyeOpen;
     if (look != 0)
-        tracking_->applyLook(frame, geometry_, look, shared_.filters.masculine.load(),
+        tracking_->applyLook(frame, landmarks_, geometry_, look, shared_.filters.masculine.load(),
                              shared_.filters.strength.load());
     return true;
 }

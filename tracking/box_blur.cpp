@@ -3,70 +3,109 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace qm {
 namespace {
 
-// One horizontal running sum over `Rows` rows at once: their sums are independent, so the additions of
-// one row do not wait for the previous pixel's of another.
-template <int C, int Rows>
-void horizontalRows(const float* const* in, float* const* out, int width, int r, float scale) {
-    float sum[Rows][C];
-    for (int k = 0; k < Rows; ++k)
-        for (int c = 0; c < C; ++c) {
-            // (r + 1) copies of the first value, the next r values, the last one repeated beyond the end.
-            const int inside = std::min(r, width - 1);
-            float s = static_cast<float>(r + 1) * in[k][c] +
-                      static_cast<float>(r - inside) * in[k][(width - 1) * C + c];
-            for (int i = 1; i <= inside; ++i)
-                s += in[k][i * C + c];
-            sum[k][c] = s;
-        }
-    for (int x = 0; x < width; ++x) {
-        const int add = std::min(x + r + 1, width - 1) * C;
-        const int drop = std::max(x - r, 0) * C;
-        for (int k = 0; k < Rows; ++k)
-            for (int c = 0; c < C; ++c) {
-                out[k][x * C + c] = sum[k][c] * scale;
-                sum[k][c] += in[k][add + c] - in[k][drop + c];
-            }
+// Four floats: one pixel of four channels, or one value of four rows.
+typedef float F4 __attribute__((vector_size(16)));
+
+F4 load(const float* p) {
+    F4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void store(float* p, F4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The horizontal running sum of one row of F4 items (pixels of four channels, or four rows' values side
+// by side): `get(i)` reads item i, `put(i, v)` writes it. The sum starts as (r + 1) copies of the first
+// item, the next r items and the last one repeated beyond the end.
+template <class Get, class Put>
+void runningSum(int width, int r, float scale, Get&& get, Put&& put) {
+    const int inside = std::min(r, width - 1);
+    F4 sum = get(0) * static_cast<float>(r + 1) + get(width - 1) * static_cast<float>(r - inside);
+    for (int i = 1; i <= inside; ++i)
+        sum += get(i);
+    // Three stretches, so that the middle one needs no clamping.
+    const int left = std::min(r + 1, width), right = std::max(width - r - 1, left);
+    int x = 0;
+    for (; x < left; ++x) {
+        put(x, sum * scale);
+        sum += get(std::min(x + r + 1, width - 1)) - get(0);
+    }
+    for (; x < right; ++x) {
+        put(x, sum * scale);
+        sum += get(x + r + 1) - get(x - r);
+    }
+    for (; x < width; ++x) {
+        put(x, sum * scale);
+        sum += get(width - 1) - get(std::max(x - r, 0));
     }
 }
 
-template <int C>
-void horizontalPass(const float* buffer, int stride, int width, int height, int r, float* rows) {
+// Horizontal pass into the packed scratch rows.
+void horizontalPass(const float* buffer, int stride, int width, int height, int channels, int r,
+                    float* rows) {
     const float scale = 1.0f / static_cast<float>(2 * r + 1);
-    const ptrdiff_t packed = static_cast<ptrdiff_t>(width) * C;
-    int y = 0;
-    for (; y + 4 <= height; y += 4) {
-        const float* in[4];
-        float* out[4];
-        for (int k = 0; k < 4; ++k) {
-            in[k] = buffer + static_cast<ptrdiff_t>(y + k) * stride;
-            out[k] = rows + (y + k) * packed;
+    const ptrdiff_t packed = static_cast<ptrdiff_t>(width) * channels;
+    if (channels == 4) {
+        for (int y = 0; y < height; ++y) {
+            const float* in = buffer + static_cast<ptrdiff_t>(y) * stride;
+            float* out = rows + y * packed;
+            runningSum(
+                width, r, scale, [&](int i) { return load(in + i * 4); },
+                [&](int i, F4 v) { store(out + i * 4, v); });
         }
-        horizontalRows<C, 4>(in, out, width, r, scale);
+        return;
     }
-    for (; y < height; ++y) {
-        const float* in[1] = {buffer + static_cast<ptrdiff_t>(y) * stride};
-        float* out[1] = {rows + y * packed};
-        horizontalRows<C, 1>(in, out, width, r, scale);
-    }
+    // Other channel counts: each channel of four rows at once, one row per lane.
+    int y = 0;
+    for (; y + 4 <= height; y += 4)
+        for (int c = 0; c < channels; ++c) {
+            const float* in[4];
+            float* out[4];
+            for (int k = 0; k < 4; ++k) {
+                in[k] = buffer + static_cast<ptrdiff_t>(y + k) * stride + c;
+                out[k] = rows + (y + k) * packed + c;
+            }
+            runningSum(
+                width, r, scale,
+                [&](int i) {
+                    const int at = i * channels;
+                    return F4{in[0][at], in[1][at], in[2][at], in[3][at]};
+                },
+                [&](int i, F4 v) {
+                    const int at = i * channels;
+                    out[0][at] = v[0], out[1][at] = v[1], out[2][at] = v[2], out[3][at] = v[3];
+                });
+        }
+    for (; y < height; ++y)
+        for (int c = 0; c < channels; ++c) {
+            const float* in = buffer + static_cast<ptrdiff_t>(y) * stride + c;
+            float* out = rows + y * packed + c;
+            runningSum(
+                width, r, scale,
+                [&](int i) {
+                    return F4{in[i * channels], 0, 0, 0};
+                },
+                [&](int i, F4 v) { out[i * channels] = v[0]; });
+        }
 }
 
-// The vertical running sums of a whole row at once, from the packed rows back into the buffer.
+// The vertical running sums of whole rows at once, from the packed rows back into the buffer.
 void verticalPass(const float* rows, int values, int height, int r, float* sums, float* buffer, int stride) {
     const float scale = 1.0f / static_cast<float>(2 * r + 1);
     auto row = [&](int y) { return rows + static_cast<ptrdiff_t>(std::clamp(y, 0, height - 1)) * values; };
     {
         const float* first = row(0);
-        for (int i = 0; i < values; ++i)
-            sums[i] = static_cast<float>(r + 1) * first[i];
-        const int inside = std::min(r, height - 1);
         const float* last = row(height - 1);
+        const int inside = std::min(r, height - 1);
         const float repeats = static_cast<float>(r - inside);
         for (int i = 0; i < values; ++i)
-            sums[i] += repeats * last[i];
+            sums[i] = static_cast<float>(r + 1) * first[i] + repeats * last[i];
         for (int k = 1; k <= inside; ++k) {
             const float* next = row(k);
             for (int i = 0; i < values; ++i)
@@ -104,33 +143,7 @@ void boxBlur(float* buffer, int width, int height, int channels, float sigma, in
     if (scratch.rows.size() < need) scratch.rows.resize(need);
     if (scratch.sums.size() < static_cast<size_t>(values)) scratch.sums.resize(static_cast<size_t>(values));
     for (int pass = 0; pass < passes; ++pass) {
-        switch (channels) {
-            case 1:
-                horizontalPass<1>(buffer, stride, width, height, r, scratch.rows.data());
-                break;
-            case 3:
-                horizontalPass<3>(buffer, stride, width, height, r, scratch.rows.data());
-                break;
-            default:
-                // Any other count: each channel as its own interleaved plane, one at a time.
-                for (int y = 0; y < height; ++y)
-                    for (int c = 0; c < channels; ++c) {
-                        const float* in = buffer + static_cast<ptrdiff_t>(y) * stride + c;
-                        float* out = scratch.rows.data() + static_cast<ptrdiff_t>(y) * values + c;
-                        const int inside = std::min(r, width - 1);
-                        float sum = static_cast<float>(r + 1) * in[0] +
-                                    static_cast<float>(r - inside) * in[(width - 1) * channels];
-                        for (int i = 1; i <= inside; ++i)
-                            sum += in[i * channels];
-                        const float scale = 1.0f / static_cast<float>(2 * r + 1);
-                        for (int x = 0; x < width; ++x) {
-                            out[x * channels] = sum * scale;
-                            sum += in[std::min(x + r + 1, width - 1) * channels] -
-                                   in[std::max(x - r, 0) * channels];
-                        }
-                    }
-                break;
-        }
+        horizontalPass(buffer, stride, width, height, channels, r, scratch.rows.data());
         verticalPass(scratch.rows.data(), values, height, r, scratch.sums.data(), buffer, stride);
     }
 }

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "settings/filter_types.h"
 #include "tracking/face_geometry.h"
 #include "tracking/sample_bilinear.h"
@@ -15,6 +19,32 @@ namespace {
 
 // An effect runs only above this value.
 constexpr float kRuns = 0.01f;
+
+// The region image and the layers keep one pixel in four floats (R, G, B and a spare lane that nothing
+// reads), so that a pixel is one vector.
+typedef float F4 __attribute__((vector_size(16)));
+typedef int I4 __attribute__((vector_size(16)));
+
+F4 load(const float* p) {
+    F4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void store(float* p, F4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+F4 splat(float v) {
+    return F4{v, v, v, v};
+}
+F4 min4(F4 a, F4 b) {
+    return a < b ? a : b;
+}
+F4 max4(F4 a, F4 b) {
+    return a > b ? a : b;
+}
+F4 clamp4(F4 v) {
+    return min4(max4(v, splat(0)), splat(1));
+}
 
 // Landmark lists of the make-up, per eye side: the side of landmark 33 first.
 namespace look_points {
@@ -116,15 +146,22 @@ struct Ellipse {
     float hardness;
 };
 
-// Calls row(y, x0, x1, weights) for each row of the ellipse's square (half-side max(a, b)) within the
-// region, with weights[x] for x0 <= x <= x1 (weights indexed by region x).
+// The pixels of the ellipse's square (half-side max(a, b)) within `clip`.
+Box ellipseBox(const Ellipse& e, const Box& clip) {
+    const float half = std::max(std::max(e.a, 1.0f), std::max(e.b, 1.0f));
+    Box box = boxAround(e.centre.x - half, e.centre.y - half, e.centre.x + half, e.centre.y + half,
+                        clip.x1 + 1, clip.y1 + 1);
+    box.x0 = std::max(box.x0, clip.x0), box.y0 = std::max(box.y0, clip.y0);
+    return box;
+}
+
+// Calls row(y, x0, x1, weights) for each row of the ellipse's square within `clip`, with weights[x] for
+// x0 <= x <= x1 (indexed by region x).
 template <class RowFn>
-void forEllipse(const Layout& l, const Ellipse& e, float* weights, RowFn&& row) {
-    const float a = std::max(e.a, 1.0f), b = std::max(e.b, 1.0f);
-    const float half = std::max(a, b);
-    const Box box = boxAround(e.centre.x - half, e.centre.y - half, e.centre.x + half, e.centre.y + half,
-                              l.width, l.height);
+void forEllipse(const Layout& l, const Ellipse& e, const Box& clip, float* weights, RowFn&& row) {
+    const Box box = ellipseBox(e, clip);
     if (box.empty()) return;
+    const float a = std::max(e.a, 1.0f), b = std::max(e.b, 1.0f);
     const float angle = l.roll - e.tilt;
     const float cs = std::cos(angle), sn = std::sin(angle);
     const float ia = 1 / a, ib = 1 / b;
@@ -144,53 +181,38 @@ void forEllipse(const Layout& l, const Ellipse& e, float* weights, RowFn&& row) 
     }
 }
 
-// mask = weight where weight > 0; records each row's span of non-zero weights.
-void paintSpot(const Layout& l, const Ellipse& e, float* mask, float* weights, int* spans) {
-    forEllipse(l, e, weights, [&](int y, int x0, int x1, const float* w) {
-        float* __restrict m = mask + static_cast<size_t>(y) * l.width;
-        int first = x1 + 1, last = x0 - 1;
-        for (int x = x0; x <= x1; ++x)
-            if (w[x] > 0) {
-                m[x] = w[x];
-                first = std::min(first, x);
-                last = x;
-            }
-        if (spans && first <= last) {
-            spans[2 * y] = first;
-            spans[2 * y + 1] = last + 1;
-        }
-    });
+Box whole(const Layout& l) {
+    return {0, 0, l.width - 1, l.height - 1};
 }
 
-// mask = 1 − (1 − mask)(1 − weight)
-void paintProtect(const Layout& l, const Ellipse& e, float* mask, float* weights) {
-    forEllipse(l, e, weights, [&](int y, int x0, int x1, const float* w) {
-        float* __restrict m = mask + static_cast<size_t>(y) * l.width;
-        for (int x = x0; x <= x1; ++x)
-            m[x] = 1 - (1 - m[x]) * (1 - w[x]);
-    });
+F4 sqrt4(F4 a) {
+#if defined(__SSE2__)
+    return reinterpret_cast<F4>(_mm_sqrt_ps(reinterpret_cast<__m128>(a)));
+#else
+    return F4{std::sqrt(a[0]), std::sqrt(a[1]), std::sqrt(a[2]), std::sqrt(a[3])};
+#endif
 }
 
-float softLight(float a, float b) {
-    if (b <= 0.5f) return a - (1 - 2 * b) * a * (1 - a);
-    const float d = a <= 0.25f ? ((16 * a - 12) * a + 4) * a : std::sqrt(a);
-    return a + (2 * b - 1) * (d - a);
+// softLight per lane.
+F4 softLight4(F4 a, F4 b) {
+    const F4 darken = a - (1 - 2 * b) * a * (1 - a);
+    const F4 d = a <= 0.25f ? ((16 * a - 12) * a + 4) * a : sqrt4(max4(a, splat(0)));
+    const F4 lighten = a + (2 * b - 1) * (d - a);
+    return b <= 0.5f ? darken : lighten;
 }
 
 // Tints the region image inside the ellipse: multiply or soft light towards the colour.
 void tintSpot(const Layout& l, const Ellipse& e, Colour colour, float opacity, bool soft, float* image,
-              float* weights) {
-    const float col[3] = {colour.r, colour.g, colour.b};
-    forEllipse(l, e, weights, [&](int y, int x0, int x1, const float* w) {
-        float* __restrict v = image + static_cast<size_t>(y) * l.width * 3;
+              float* weights, Box& touched) {
+    const F4 col{colour.r, colour.g, colour.b, soft ? 0.5f : 1.0f};
+    touched.add(ellipseBox(e, whole(l)));
+    forEllipse(l, e, whole(l), weights, [&](int y, int x0, int x1, const float* w) {
+        float* v = image + static_cast<size_t>(y) * l.width * 4;
         for (int x = x0; x <= x1; ++x) {
             const float g = w[x] * opacity;
             if (g <= 0) continue;
-            for (int ch = 0; ch < 3; ++ch) {
-                float& value = v[x * 3 + ch];
-                value =
-                    soft ? softLight(value, (col[ch] - 0.5f) * g + 0.5f) : ((col[ch] - 1) * g + 1) * value;
-            }
+            const F4 value = load(v + x * 4);
+            store(v + x * 4, soft ? softLight4(value, (col - 0.5f) * g + 0.5f) : ((col - 1) * g + 1) * value);
         }
     });
 }
@@ -226,7 +248,7 @@ Polygon polygonOf(const Layout& l, const int (&indices)[N]) {
 }
 
 // The even–odd spans of the polygon on row y (tested at y + 0.5), as pixel ranges [start, end) clipped to
-// the row; returns how many (at most kMaxPolygon / 2).
+// the row; returns how many.
 int spansOf(const Polygon& poly, int y, int width, int (*spans)[2]) {
     const float yc = static_cast<float>(y) + 0.5f;
     float xs[kMaxPolygon];
@@ -279,21 +301,25 @@ struct Layer {
     float* data = nullptr;
     int width = 0;
     Box dirty;
-    float* at(int x, int y) const { return data + (static_cast<size_t>(y) * width + x) * 3; }
-    void mix(float* v, Colour c, float w) const {
-        v[0] += (c.r - v[0]) * w;
-        v[1] += (c.g - v[1]) * w;
-        v[2] += (c.b - v[2]) * w;
+    float* at(int x, int y) const { return data + (static_cast<size_t>(y) * width + x) * 4; }
+    static void mix(float* p, F4 colour, float w) {
+        const F4 v = load(p);
+        store(p, v + (colour - v) * w);
     }
 };
+
+F4 colourOf(Colour c) {
+    return F4{c.r, c.g, c.b, 0};
+}
 
 void fillLayer(const Layout& l, const Polygon& poly, const Polygon* hole, Layer& layer, Colour colour,
                float amount) {
     if (amount <= 0) return;
+    const F4 c = colourOf(colour);
     fillPolygon(l, poly, hole, [&](int y, int x0, int x1) {
         layer.dirty.add({x0, y, x1 - 1, y});
         for (int x = x0; x < x1; ++x)
-            layer.mix(layer.at(x, y), colour, amount);
+            Layer::mix(layer.at(x, y), c, amount);
     });
 }
 
@@ -303,6 +329,7 @@ void gradientFill(const Layout& l, const Polygon& poly, Point2 p0, Point2 p1, fl
     const float len2 = d.x * d.x + d.y * d.y;
     if (!(len2 > 1e-6f)) return;
     const float dx = d.x / len2, dy = d.y / len2;
+    const F4 c = colourOf(colour);
     fillPolygon(l, poly, nullptr, [&](int y, int x0, int x1) {
         layer.dirty.add({x0, y, x1 - 1, y});
         const float py = static_cast<float>(y) + 0.5f - p0.y;
@@ -310,15 +337,14 @@ void gradientFill(const Layout& l, const Polygon& poly, Point2 p0, Point2 p1, fl
         for (int x = x0; x < x1; ++x) {
             if (ovalRow && !ovalRow[x]) continue;
             const float t = clamp01((static_cast<float>(x) + 0.5f - p0.x) * dx + py * dy);
-            const float w = clamp01((1 - t) * peak);
-            layer.mix(layer.at(x, y), colour, w);
+            Layer::mix(layer.at(x, y), c, clamp01((1 - t) * peak));
         }
     });
 }
 
-// Strokes a polyline once per width in `widths` (widest first is not required): each stroke mixes the
-// layer towards the colour by its coverage times `weight`. The distance to the line is measured once per
-// pixel for all the strokes, which is the same as stroking them one after another.
+// Strokes a polyline once per width in `widths`: each stroke mixes the layer towards the colour by its
+// coverage times `weight`. The distance to the line is measured once per pixel for all the strokes,
+// which gives the same result as stroking them one after another.
 void strokePolyline(const Layout& l, const Point2* points, int n, std::span<const float> widths,
                     Colour colour, float weight, const uint8_t* outsideOval, Layer& layer) {
     if (n < 1 || widths.empty()) return;
@@ -337,6 +363,7 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
                               l.width, l.height);
     if (box.empty()) return;
     layer.dirty.add(box);
+    const F4 c = colourOf(colour);
     const int segments = std::max(n - 1, 1);
     for (int y = box.y0; y <= box.y1; ++y) {
         const float py = static_cast<float>(y) + 0.5f;
@@ -357,7 +384,7 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
             float* v = layer.at(x, y);
             for (float w : widths) {
                 const float coverage = clamp01(w / 2 - d + 0.5f);
-                if (coverage > 0) layer.mix(v, colour, clamp01(coverage * weight));
+                if (coverage > 0) Layer::mix(v, c, clamp01(coverage * weight));
             }
         }
     }
@@ -365,156 +392,259 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
 
 // ---- warps ----------------------------------------------------------------------------------------------
 
-// The rows [y0 − 2, y1 + 2] of the region image, copied before a warp writes rows [y0, y1].
+// The part of the region image a warp reads, copied before it writes: the rows of its square with two
+// rows of margin, and its columns with as much.
 struct WarpSource {
-    const float* rows = nullptr;
-    int first = 0, last = 0, width = 0;
-    // Bilinear R, G, B at a pixel-index position, clamped to the copied rows.
-    void sample(float x, float y, float* out) const {
-        x = std::min(std::max(x, 0.0f), static_cast<float>(width - 1));
-        y = std::min(std::max(y, static_cast<float>(first)), static_cast<float>(last));
-        const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-        const int x1 = std::min(x0 + 1, width - 1), y1 = std::min(y0 + 1, last);
-        const float fx = x - static_cast<float>(x0), fy = y - static_cast<float>(y0);
-        const float* a = rows + (static_cast<size_t>(y0 - first) * width + x0) * 3;
-        const float* b = rows + (static_cast<size_t>(y0 - first) * width + x1) * 3;
-        const float* c = rows + (static_cast<size_t>(y1 - first) * width + x0) * 3;
-        const float* d = rows + (static_cast<size_t>(y1 - first) * width + x1) * 3;
-        for (int ch = 0; ch < 3; ++ch) {
-            const float top = a[ch] + fx * (b[ch] - a[ch]);
-            const float bottom = c[ch] + fx * (d[ch] - c[ch]);
-            out[ch] = top + fy * (bottom - top);
-        }
-    }
+    const float* data = nullptr;
+    Box box;  // what was copied
+    int width = 0;
 };
 
-// The warp's square of half-side `half` about the centre, within 1..width−2 × 1..height−2; copies the
-// rows it reads. Empty box: nothing to do.
+// The warp's square of half-side `half` about the centre, within 1..width−2 × 1..height−2; copies what
+// it reads. Empty box: nothing to do.
 Box warpBox(const Layout& l, Point2 centre, float half, LookBuffers& buffers, WarpSource& source) {
     Box box =
         boxAround(centre.x - half, centre.y - half, centre.x + half, centre.y + half, l.width, l.height);
     box.x0 = std::max(box.x0, 1), box.y0 = std::max(box.y0, 1);
     box.x1 = std::min(box.x1, l.width - 2), box.y1 = std::min(box.y1, l.height - 2);
     if (box.empty()) return box;
-    source.first = std::max(box.y0 - 2, 0);
-    source.last = std::min(box.y1 + 2, l.height - 1);
-    source.width = l.width;
-    const size_t values = static_cast<size_t>(source.last - source.first + 1) * l.width * 3;
-    grow(buffers.warpCopy, values);
-    std::memcpy(buffers.warpCopy.data(),
-                buffers.roiImage.data() + static_cast<size_t>(source.first) * l.width * 3,
-                values * sizeof(float));
-    source.rows = buffers.warpCopy.data();
+    source.box = {std::max(box.x0 - 2, 0), std::max(box.y0 - 2, 0), std::min(box.x1 + 2, l.width - 1),
+                  std::min(box.y1 + 2, l.height - 1)};
+    source.width = source.box.x1 - source.box.x0 + 1;
+    const int rows = source.box.y1 - source.box.y0 + 1;
+    grow(buffers.warpCopy, static_cast<size_t>(rows) * source.width * 4);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(
+            buffers.warpCopy.data() + static_cast<size_t>(y) * source.width * 4,
+            buffers.roiImage.data() + (static_cast<size_t>(source.box.y0 + y) * l.width + source.box.x0) * 4,
+            static_cast<size_t>(source.width) * 4 * sizeof(float));
+    source.data = buffers.warpCopy.data();
     return box;
 }
 
-// Samples the unwarped image at centre + (1 + s·e²)·D·axis + E·axis⊥ with e = max(0, 1 − D²/A² − E²/B²):
-// s > 0 pulls from farther out along the axis (narrows), s < 0 widens.
-void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis, float a, float b, float s) {
-    a = std::max(a, 1.0f), b = std::max(b, 1.0f);
-    WarpSource source;
-    const Box box = warpBox(l, centre, std::max(a, b), buffers, source);
-    if (box.empty()) return;
-    const float ia2 = 1 / (a * a), ib2 = 1 / (b * b);
+// Resamples the warp's square. For four pixels of a row at a time, `offsets(dx, dy, move)` gives the
+// offsets from the centre to sample at (in place of dx, dy) and, in `move`, which of the four change.
+// Sample positions are bilinear in the copy, clamped to it (the −0.5 turns a pixel centre into an index).
+template <class Offsets>
+void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& box, const WarpSource& source,
+              Offsets&& offsets) {
+    const F4 lanes{0.5f, 1.5f, 2.5f, 3.5f};
+    const F4 lo{static_cast<float>(source.box.x0), static_cast<float>(source.box.y0), 0, 0};
+    const float maxX = static_cast<float>(source.box.x1), maxY = static_cast<float>(source.box.y1);
+    const size_t rowValues = static_cast<size_t>(source.width) * 4;
     for (int y = box.y0; y <= box.y1; ++y) {
-        const float dy = static_cast<float>(y) + 0.5f - centre.y;
-        float* row = buffers.roiImage.data() + static_cast<size_t>(y) * l.width * 3;
-        for (int x = box.x0; x <= box.x1; ++x) {
-            const float dx = static_cast<float>(x) + 0.5f - centre.x;
-            const float along = dx * axis.x + dy * axis.y;
-            const float across = dy * axis.x - dx * axis.y;
-            const float e = 1 - along * along * ia2 - across * across * ib2;
-            if (e <= 0) continue;
-            const float pulled = (1 + s * e * e) * along;
-            source.sample(centre.x + pulled * axis.x - across * axis.y - 0.5f,
-                          centre.y + pulled * axis.y + across * axis.x - 0.5f, row + x * 3);
+        const F4 dy = splat(static_cast<float>(y) + 0.5f - centre.y);
+        float* row = buffers.roiImage.data() + static_cast<size_t>(y) * l.width * 4;
+        for (int x = box.x0; x <= box.x1; x += 4) {
+            const F4 dx = static_cast<float>(x) - centre.x + lanes;
+            F4 sx = dx, sy = dy;
+            I4 move = offsets(sx, sy);
+            move &= (F4{0, 1, 2, 3} + static_cast<float>(x)) <= static_cast<float>(box.x1);
+            if (!(move[0] | move[1] | move[2] | move[3])) continue;
+            sx = min4(max4(sx + (centre.x - 0.5f), splat(lo[0])), splat(maxX));
+            sy = min4(max4(sy + (centre.y - 0.5f), splat(lo[1])), splat(maxY));
+            const I4 ix = __builtin_convertvector(sx, I4), iy = __builtin_convertvector(sy, I4);
+            const F4 fx = sx - __builtin_convertvector(ix, F4), fy = sy - __builtin_convertvector(iy, F4);
+            for (int k = 0; k < 4; ++k) {
+                if (!move[k]) continue;
+                const int cx = ix[k] - source.box.x0, cy = iy[k] - source.box.y0;
+                const int stepX = ix[k] < source.box.x1 ? 4 : 0;
+                const size_t stepY = iy[k] < source.box.y1 ? rowValues : 0;
+                const float* a =
+                    source.data + static_cast<size_t>(cy) * rowValues + static_cast<size_t>(cx) * 4;
+                const F4 pa = load(a), pb = load(a + stepX), pc = load(a + stepY),
+                         pd = load(a + stepY + stepX);
+                const F4 upper = pa + (pb - pa) * fx[k];
+                const F4 lower = pc + (pd - pc) * fx[k];
+                store(row + (x + k) * 4, upper + (lower - upper) * fy[k]);
+            }
         }
     }
 }
 
+// Samples the unwarped image at centre + (1 + s·e²)·D·axis + E·axis⊥ with e = max(0, 1 − D²/A² − E²/B²):
+// s > 0 pulls from farther out along the axis (narrows), s < 0 widens.
+void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis, float a, float b, float s,
+              Box& touched) {
+    a = std::max(a, 1.0f), b = std::max(b, 1.0f);
+    WarpSource source;
+    const Box box = warpBox(l, centre, std::max(a, b), buffers, source);
+    if (box.empty()) return;
+    touched.add(box);
+    const float ia2 = 1 / (a * a), ib2 = 1 / (b * b);
+    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+        const F4 along = dx * axis.x + dy * axis.y;
+        const F4 across = dy * axis.x - dx * axis.y;
+        const F4 e = 1 - along * along * ia2 - across * across * ib2;
+        const F4 pulled = (1 + s * e * e) * along;
+        dx = pulled * axis.x - across * axis.y;
+        dy = pulled * axis.y + across * axis.x;
+        return e > 0;
+    });
+}
+
 // Samples the unwarped image at centre + (1 − (1 − t²)²·s)·δ, t = min(|δ|/R, 1): s > 0 magnifies.
-void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radius, float s) {
+void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radius, float s, Box& touched) {
     radius = std::max(radius, 1.0f);
     WarpSource source;
     const Box box = warpBox(l, centre, radius, buffers, source);
     if (box.empty()) return;
+    touched.add(box);
     const float ir2 = 1 / (radius * radius);
+    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+        const F4 t2 = (dx * dx + dy * dy) * ir2;
+        const F4 k = 1 - t2;
+        const F4 f = 1 - k * k * s;
+        dx *= f;
+        dy *= f;
+        return t2 < 1;
+    });
+}
+
+// ---- frame in and out -----------------------------------------------------------------------------------
+
+bool finite(Point2 p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+const uint8_t* frameRow(const LookPixels& frame, const LookRegion& roi, int y) {
+    return frame.pixels + static_cast<ptrdiff_t>(roi.y + y) * frame.stride +
+           static_cast<ptrdiff_t>(roi.x) * 4;
+}
+
+// Bytes 2, 1, 0 of each pixel as R, G, B in 0..1.
+void copyIn(const LookPixels& frame, const LookRegion& roi, float* image) {
+    for (int y = 0; y < roi.height; ++y) {
+        const uint8_t* src = frameRow(frame, roi, y);
+        float* dst = image + static_cast<size_t>(y) * roi.width * 4;
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128 scale = _mm_set_ps(0, kByteScale, kByteScale, kByteScale);
+        for (; x + 4 <= roi.width; x += 4) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
+            const __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+            const __m128i px[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                                   _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+            for (int k = 0; k < 4; ++k) {
+                const __m128 bgra = _mm_cvtepi32_ps(px[k]);
+                const __m128 rgba = _mm_shuffle_ps(bgra, bgra, _MM_SHUFFLE(3, 0, 1, 2));
+                _mm_storeu_ps(dst + (x + k) * 4, _mm_mul_ps(rgba, scale));
+            }
+        }
+#endif
+        for (; x < roi.width; ++x)
+            store(dst + x * 4, F4{static_cast<float>(src[x * 4 + 2]), static_cast<float>(src[x * 4 + 1]),
+                                  static_cast<float>(src[x * 4 + 0]), 0} *
+                                   kByteScale);
+    }
+}
+
+// Each colour byte ⌊clamp(v, 0, 1)·255 + 0.5⌋ (R to byte 2, G to 1, B to 0), within `box`; alpha stays.
+void copyOut(const float* image, const LookRegion& roi, const Box& box, const LookPixels& frame) {
     for (int y = box.y0; y <= box.y1; ++y) {
-        const float dy = static_cast<float>(y) + 0.5f - centre.y;
-        float* row = buffers.roiImage.data() + static_cast<size_t>(y) * l.width * 3;
-        for (int x = box.x0; x <= box.x1; ++x) {
-            const float dx = static_cast<float>(x) + 0.5f - centre.x;
-            const float t2 = (dx * dx + dy * dy) * ir2;
-            if (t2 >= 1) continue;
-            const float k = 1 - t2;
-            const float f = 1 - k * k * s;
-            source.sample(centre.x + f * dx - 0.5f, centre.y + f * dy - 0.5f, row + x * 3);
+        uint8_t* dst = const_cast<uint8_t*>(frameRow(frame, roi, y));
+        const float* src = image + static_cast<size_t>(y) * roi.width * 4;
+        int x = box.x0;
+#if defined(__SSE2__)
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), full = _mm_set1_ps(255),
+                     half = _mm_set1_ps(0.5f);
+        const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xff000000u));
+        for (; x + 4 <= box.x1 + 1; x += 4) {
+            __m128i px[4];
+            for (int k = 0; k < 4; ++k) {
+                const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(src + (x + k) * 4), zero), one);
+                const __m128i rgb = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, full), half));
+                px[k] = _mm_shuffle_epi32(rgb, _MM_SHUFFLE(3, 0, 1, 2));  // to B, G, R
+            }
+            const __m128i bytes =
+                _mm_packus_epi16(_mm_packs_epi32(px[0], px[1]), _mm_packs_epi32(px[2], px[3]));
+            uint8_t* out = dst + x * 4;
+            const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                             _mm_or_si128(_mm_and_si128(old, alpha), _mm_andnot_si128(alpha, bytes)));
+        }
+#endif
+        for (; x <= box.x1; ++x) {
+            const F4 v = clamp4(load(src + x * 4)) * 255 + 0.5f;
+            dst[x * 4 + 2] = static_cast<uint8_t>(v[0]);
+            dst[x * 4 + 1] = static_cast<uint8_t>(v[1]);
+            dst[x * 4 + 0] = static_cast<uint8_t>(v[2]);
         }
     }
 }
 
 // ---- the steps ------------------------------------------------------------------------------------------
 
-bool finite(Point2 p) {
-    return std::isfinite(p.x) && std::isfinite(p.y);
-}
-
-void copyIn(const LookPixels& frame, const LookRegion& roi, float* image) {
-    for (int y = 0; y < roi.height; ++y) {
-        const uint8_t* __restrict src = frame.pixels + static_cast<ptrdiff_t>(roi.y + y) * frame.stride +
-                                        static_cast<ptrdiff_t>(roi.x) * 4;
-        float* __restrict dst = image + static_cast<size_t>(y) * roi.width * 3;
-        for (int x = 0; x < roi.width; ++x) {
-            dst[x * 3 + 0] = static_cast<float>(src[x * 4 + 2]) * kByteScale;
-            dst[x * 3 + 1] = static_cast<float>(src[x * 4 + 1]) * kByteScale;
-            dst[x * 3 + 2] = static_cast<float>(src[x * 4 + 0]) * kByteScale;
+// Skin and protect masks. The skin ellipse's square bounds everything that reads the masks, so the
+// protect mask is cleared and painted only there.
+Box masks(const Layout& l, const FaceGeometry& face, LookBuffers& buf) {
+    const float o = l.o, dd = l.downDist, ew = face.eyeWidth;
+    const Ellipse skin{l.at(0, (dd - 0.75f) / 2 * o), face.faceWidth / 2, (0.75f + dd) / 2 * o, 0, 0.72f};
+    const Box square = ellipseBox(skin, whole(l));
+    std::fill_n(buf.skinSpans.data(), static_cast<size_t>(l.height) * 2, 0);
+    if (square.empty()) return square;
+    for (int y = square.y0; y <= square.y1; ++y)
+        std::fill_n(buf.protectMask.data() + static_cast<size_t>(y) * l.width + square.x0,
+                    square.x1 - square.x0 + 1, 0.0f);
+    forEllipse(l, skin, square, buf.weights.data(), [&](int y, int x0, int x1, const float* w) {
+        // Written over the whole square (zero outside the ellipse): the same as painting a cleared mask.
+        std::copy(w + x0, w + x1 + 1, buf.skinMask.data() + static_cast<size_t>(y) * l.width + x0);
+        int first = x0, last = x1;
+        while (first <= x1 && w[first] <= 0)
+            ++first;
+        while (last >= first && w[last] <= 0)
+            --last;
+        if (first <= last) {
+            buf.skinSpans[2 * y] = first;
+            buf.skinSpans[2 * y + 1] = last + 1;
         }
-    }
+    });
+    const Ellipse protect[5] = {
+        {l.local(face.leftEye), 0.8f * ew, 0.5f * ew, 0, 0.6f},
+        {l.local(face.leftBrow), 0.85f * ew, 0.28f * ew, 0, 0.5f},
+        {l.local(face.rightEye), 0.8f * ew, 0.5f * ew, 0, 0.6f},
+        {l.local(face.rightBrow), 0.85f * ew, 0.28f * ew, 0, 0.5f},
+        {l.local(face.mouthCentre), 0.6f * std::max(face.mouthWidth, 0.5f * o),
+         0.75f * std::max(face.mouthHeight, 0.2f * o), 0, 0.6f},
+    };
+    for (const Ellipse& e : protect)
+        forEllipse(l, e, square, buf.weights.data(), [&](int y, int x0, int x1, const float* w) {
+            float* __restrict m = buf.protectMask.data() + static_cast<size_t>(y) * l.width;
+            for (int x = x0; x <= x1; ++x)
+                m[x] = 1 - (1 - m[x]) * (1 - w[x]);
+        });
+    return square;
 }
 
-void copyOut(const float* image, const LookRegion& roi, const LookPixels& frame) {
-    for (int y = 0; y < roi.height; ++y) {
-        uint8_t* __restrict dst = frame.pixels + static_cast<ptrdiff_t>(roi.y + y) * frame.stride +
-                                  static_cast<ptrdiff_t>(roi.x) * 4;
-        const float* __restrict src = image + static_cast<size_t>(y) * roi.width * 3;
-        for (int x = 0; x < roi.width; ++x) {
-            // ⌊clamp(v, 0, 1)·255 + 0.5⌋; the value is non-negative, so the conversion floors.
-            dst[x * 4 + 2] = static_cast<uint8_t>(clamp01(src[x * 3 + 0]) * 255 + 0.5f);
-            dst[x * 4 + 1] = static_cast<uint8_t>(clamp01(src[x * 3 + 1]) * 255 + 0.5f);
-            dst[x * 4 + 0] = static_cast<uint8_t>(clamp01(src[x * 3 + 2]) * 255 + 0.5f);
-        }
-    }
-}
-
-// Skin smoothing at half resolution and the glow, in one pass over the skin: each pixel reads only
-// itself, the untouched frame bytes and the half-size buffers, so the two steps can share the pass.
-void smoothAndGlow(const Layout& l, const LookParameters& p, const LookPixels& frame, const LookRegion& roi,
-                   LookBuffers& buf) {
+// Skin smoothing at half resolution and the glow, in one pass over the skin: a pixel's smoothing reads
+// only itself, the original neighbourhood and the half-size buffers, so the glow can follow at once.
+void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, const Box& skinBox,
+                   Box& touched) {
     const bool smoothing = p.smooth > kRuns, glowing = p.glow > kRuns;
-    if (!smoothing && !glowing) return;
+    if ((!smoothing && !glowing) || skinBox.empty()) return;
+    touched.add(skinBox);
     const int w = l.width, h = l.height, hw = w / 2, hh = h / 2;
     const float o = l.o;
     float* image = buf.roiImage.data();
 
     if (smoothing) {
         const size_t half = static_cast<size_t>(hw) * hh;
-        grow(buf.halfColour, half * 3);
+        grow(buf.halfColour, half * 4);
         grow(buf.halfLuminance, half);
         grow(buf.halfBlurred, half);
         grow(buf.halfDark, half);
         for (int y = 0; y < hh; ++y) {
-            const float* __restrict top = image + static_cast<size_t>(2 * y) * w * 3;
-            const float* __restrict bottom = top + static_cast<size_t>(w) * 3;
-            float* __restrict colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 3;
+            const float* top = image + static_cast<size_t>(2 * y) * w * 4;
+            const float* bottom = top + static_cast<size_t>(w) * 4;
+            float* colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 4;
             float* __restrict lum = buf.halfLuminance.data() + static_cast<size_t>(y) * hw;
             for (int x = 0; x < hw; ++x) {
-                float rgb[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int i = 6 * x + ch;
-                    rgb[ch] = (top[i] + top[i + 3] + bottom[i] + bottom[i + 3]) * 0.25f;
-                    colour[3 * x + ch] = rgb[ch];
-                }
-                lum[x] = 0.3f * rgb[0] + 0.59f * rgb[1] + 0.11f * rgb[2];
+                const F4 mean = (load(top + 8 * x) + load(top + 8 * x + 4) + load(bottom + 8 * x) +
+                                 load(bottom + 8 * x + 4)) *
+                                0.25f;
+                store(colour + 4 * x, mean);
+                lum[x] = 0.3f * mean[0] + 0.59f * mean[1] + 0.11f * mean[2];
             }
         }
         std::copy_n(buf.halfLuminance.data(), half, buf.halfBlurred.data());
@@ -524,12 +654,13 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, const LookPixels& f
             const float* __restrict lum = buf.halfLuminance.data();
             float* __restrict dark = buf.halfDark.data();
             for (size_t i = 0; i < half; ++i)
-                dark[i] = clamp01((blurred[i] - lum[i]) * 25 - 0.5f);
+                dark[i] = std::min(std::max((blurred[i] - lum[i]) * 25 - 0.5f, 0.0f), 1.0f);
         }
         boxBlur(buf.halfDark.data(), hw, hh, 1, 0.0125f * o, 1, buf.blur);
-        boxBlur(buf.halfColour.data(), hw, hh, 3, 0.025f * o, 2, buf.blur);
-        grow(buf.upsampledRow, static_cast<size_t>(hw) * 3);
-        grow(buf.neighbourSums, static_cast<size_t>(w) * 3);
+        boxBlur(buf.halfColour.data(), hw, hh, 4, 0.025f * o, 2, buf.blur);
+        grow(buf.upsampledRow, static_cast<size_t>(hw) * 4);
+        grow(buf.neighbourSums, static_cast<size_t>(w) * 4);
+        grow(buf.originalRows, static_cast<size_t>(w) * 8);
     }
 
     const float amount = std::min(0.9f * p.smooth, 1.0f);
@@ -537,70 +668,71 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, const LookPixels& f
     const float glowMix = std::min(p.glow, 1.0f);
     // Smoothing reaches pixels 1 ≤ x < 2·⌊w/2⌋ − 2, likewise for y.
     const int smoothEndX = 2 * hw - 2, smoothEndY = 2 * hh - 2;
-    for (int y = 0; y < h; ++y) {
+    // The original of the row above (smoothing has changed it by now), over the skin box's columns and
+    // one more on each side.
+    const int cx0 = std::max(skinBox.x0 - 1, 0), cx1 = std::min(skinBox.x1 + 1, w - 1);
+    const size_t rowValues = static_cast<size_t>(cx1 - cx0 + 1) * 4;
+    float* above = smoothing ? buf.originalRows.data() : nullptr;
+    float* current = smoothing ? buf.originalRows.data() + static_cast<size_t>(w) * 4 : nullptr;
+    if (smoothing && skinBox.y0 >= 1)
+        std::memcpy(above + cx0 * 4, image + (static_cast<size_t>(skinBox.y0 - 1) * w + cx0) * 4,
+                    rowValues * sizeof(float));
+    for (int y = skinBox.y0; y <= skinBox.y1; ++y) {
+        float* v = image + static_cast<size_t>(y) * w * 4;
+        if (smoothing) std::memcpy(current + cx0 * 4, v + cx0 * 4, rowValues * sizeof(float));
         const int x0 = buf.skinSpans[2 * y], x1 = buf.skinSpans[2 * y + 1];
-        if (x0 >= x1) continue;
-        float* __restrict v = image + static_cast<size_t>(y) * w * 3;
         const float* __restrict skin = buf.skinMask.data() + static_cast<size_t>(y) * w;
         const float* __restrict protect = buf.protectMask.data() + static_cast<size_t>(y) * w;
-        const bool smoothRow = smoothing && y >= 1 && y < smoothEndY;
         const int sx0 = std::max(x0, 1), sx1 = std::min(x1, smoothEndX);
-        if (smoothRow && sx0 < sx1) {
+        if (smoothing && y >= 1 && y < smoothEndY && sx0 < sx1) {
             // The blurred half-size colour between its two rows at this row's sample position.
             const float fy = (static_cast<float>(y) + 0.5f) * 0.5f - 0.5f;
             const int r0 = static_cast<int>(fy), r1 = std::min(r0 + 1, hh - 1);
             const float ty = fy - static_cast<float>(r0);
-            const float* __restrict c0 = buf.halfColour.data() + static_cast<size_t>(r0) * hw * 3;
-            const float* __restrict c1 = buf.halfColour.data() + static_cast<size_t>(r1) * hw * 3;
+            const float* __restrict c0 = buf.halfColour.data() + static_cast<size_t>(r0) * hw * 4;
+            const float* __restrict c1 = buf.halfColour.data() + static_cast<size_t>(r1) * hw * 4;
             float* __restrict up = buf.upsampledRow.data();
-            for (int i = 0; i < hw * 3; ++i)
+            const int k0 = (sx0 - 1) / 2, k1 = std::min(sx1 / 2 + 1, hw - 1);
+            for (int i = k0 * 4; i < (k1 + 1) * 4; ++i)
                 up[i] = c0[i] + ty * (c1[i] - c0[i]);
-            // Column sums of the source's three rows around this one (R, G, B per pixel).
-            const uint8_t* rows[3];
-            for (int k = 0; k < 3; ++k)
-                rows[k] = frame.pixels + static_cast<ptrdiff_t>(roi.y + y - 1 + k) * frame.stride +
-                          static_cast<ptrdiff_t>(roi.x) * 4;
+            // Column sums of the original three rows around this one.
+            const float* below = v + static_cast<size_t>(w) * 4;
             float* __restrict sums = buf.neighbourSums.data();
-            for (int x = sx0 - 1; x <= sx1; ++x)
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int i = x * 4 + 2 - ch;
-                    sums[x * 3 + ch] = static_cast<float>(rows[0][i] + rows[1][i] + rows[2][i]);
-                }
+            for (int i = (sx0 - 1) * 4; i < (sx1 + 1) * 4; ++i)
+                sums[i] = above[i] + current[i] + below[i];
             const float* __restrict dark = buf.halfDark.data() + static_cast<size_t>(y / 2) * hw;
-            const uint8_t* __restrict centre = rows[1];
             for (int x = sx0; x < sx1; ++x) {
                 const float wgt =
                     (1 - protect[x]) * skin[x] * amount * (1 - clamp01(3 * dark[x / 2] - 0.35f));
                 if (wgt == 0) continue;
                 const float fx = (static_cast<float>(x) + 0.5f) * 0.5f - 0.5f;
-                const int k0 = static_cast<int>(fx), k1 = std::min(k0 + 1, hw - 1);
-                const float tx = fx - static_cast<float>(k0);
-                for (int ch = 0; ch < 3; ++ch) {
-                    const float base = up[k0 * 3 + ch] + tx * (up[k1 * 3 + ch] - up[k0 * 3 + ch]);
-                    const float mean = (sums[(x - 1) * 3 + ch] + sums[x * 3 + ch] + sums[(x + 1) * 3 + ch]) *
-                                       (kByteScale / 9);
-                    const float source = static_cast<float>(centre[x * 4 + 2 - ch]) * kByteScale;
-                    const float target = clamp01(base + 0.7f * (source - mean));
-                    v[x * 3 + ch] += (target - v[x * 3 + ch]) * wgt;
-                }
+                const int j0 = static_cast<int>(fx), j1 = std::min(j0 + 1, hw - 1);
+                const float tx = fx - static_cast<float>(j0);
+                const F4 a = load(up + j0 * 4);
+                const F4 base = a + (load(up + j1 * 4) - a) * tx;
+                const F4 mean =
+                    (load(sums + (x - 1) * 4) + load(sums + x * 4) + load(sums + (x + 1) * 4)) * (1.0f / 9);
+                const F4 target = clamp4(base + 0.7f * (load(current + x * 4) - mean));
+                const F4 value = load(v + x * 4);
+                store(v + x * 4, value + (target - value) * wgt);
             }
         }
         if (glowing) {
             for (int x = x0; x < x1; ++x) {
                 const float wgt = glowMix * skin[x];
                 if (wgt <= 0) continue;
-                float* px = v + x * 3;
-                const float r = px[0] * gain, g = px[1] * gain, b = px[2] * gain;
-                const float lum = 0.2126f * r + 0.7152f * g + 0.0722f * b;
-                px[0] += (std::min((r - lum) * keep + lum, 1.0f) - px[0]) * wgt;
-                px[1] += (std::min((g - lum) * keep + lum, 1.0f) - px[1]) * wgt;
-                px[2] += (std::min((b - lum) * keep + lum, 1.0f) - px[2]) * wgt;
+                const F4 value = load(v + x * 4);
+                const F4 lit = value * gain;
+                const float lum = 0.2126f * lit[0] + 0.7152f * lit[1] + 0.0722f * lit[2];
+                const F4 toned = min4((lit - lum) * keep + lum, splat(1));
+                store(v + x * 4, value + (toned - value) * wgt);
             }
         }
+        std::swap(above, current);
     }
 }
 
-void contour(const Layout& l, const LookParameters& p, LookBuffers& buf) {
+void contour(const Layout& l, const LookParameters& p, LookBuffers& buf, Box& touched) {
     if (p.contour <= kRuns) return;
     const float o = l.o, dd = l.downDist;
     float* image = buf.roiImage.data();
@@ -609,7 +741,7 @@ void contour(const Layout& l, const LookParameters& p, LookBuffers& buf) {
                     float hardness) {
         opacity = std::min(opacity, 1.0f);
         if (opacity <= 0.005f) return;
-        tintSpot(l, {centre, a, b, tilt, hardness}, colour, opacity, soft, image, weights);
+        tintSpot(l, {centre, a, b, tilt, hardness}, colour, opacity, soft, image, weights, touched);
     };
     for (float k : {-1.0f, 1.0f}) {
         spot({0.86f, 0.72f, 0.62f}, 0.32f * p.contour, false, l.at(0.95f * k * o, 0.66f * o), 0.5f * o,
@@ -626,14 +758,14 @@ void contour(const Layout& l, const LookParameters& p, LookBuffers& buf) {
 // Brows, eye shadow, lash line, under-eye lift, blush, lip colour and the stubble shade, painted into
 // the multiply and soft-light layers, which are then blurred a little and laid over the region.
 void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, float ovalSide,
-            LookBuffers& buf) {
+            LookBuffers& buf, Box& touched) {
     using namespace look_points;
     const bool useMultiply = p.browFill + p.lashLine + p.eyeShadow + p.jaw > kRuns || p.lipColour > 0.6f;
     const bool useSoft = p.underEye + p.blush + p.lipColour > kRuns;
     if (!useMultiply && !useSoft) return;
     const size_t n = l.pixels();
-    grow(buf.multiplyLayer, n * 3, 1.0f);
-    grow(buf.softLightLayer, n * 3, 0.5f);
+    grow(buf.multiplyLayer, n * 4, 1.0f);
+    grow(buf.softLightLayer, n * 4, 0.5f);
     grow(buf.ovalMask, n);
     Layer multiply{buf.multiplyLayer.data(), l.width, {}};
     Layer soft{buf.softLightLayer.data(), l.width, {}};
@@ -644,8 +776,7 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         std::memset(oval + static_cast<size_t>(y) * l.width + x0, 1, static_cast<size_t>(x1 - x0));
     });
 
-    const Point2 faceLeft = set.landmarks[kFaceSideLeft], faceRight = set.landmarks[kFaceSideRight];
-    const float faceSpan = lengthOf(minus(faceRight, faceLeft));  // F
+    const float faceSpan = lengthOf(minus(set.landmarks[kFaceSideRight], set.landmarks[kFaceSideLeft]));  // F
     for (int side = 0; side < 2; ++side) {
         Point2 upper[9], crease[7], lower[9], under[6];
         for (int i = 0; i < 9; ++i) {
@@ -680,6 +811,7 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
                 strokePolyline(l, &upper[i - 1], 2, {&width, 1}, ink, 0.85f * p.lashLine, nullptr, multiply);
             }
             if (p.lashLine > 0.75f) {
+                // The wing: from the outer corner along the lid and a little up towards the crease.
                 const float wing = 0.16f * lidLength * std::min((p.lashLine - 0.75f) * 4, 1.0f);
                 const Point2 alongLid{span.x / lidLength, span.y / lidLength};
                 const Point2 upward = minus(crease[3], upper[4]);
@@ -708,16 +840,17 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
             const float range = std::max(outer - inner, 1e-6f);
             const Box box = boxAround(cheek.x - outer, cheek.y - outer, cheek.x + outer, cheek.y + outer,
                                       l.width, l.height);
-            const Colour rose{0.93f, 0.42f, 0.5f};
+            const F4 rose = colourOf({0.93f, 0.42f, 0.5f});
             soft.dirty.add(box);
             for (int y = box.y0; y <= box.y1; ++y) {
                 const float dy = static_cast<float>(y) + 0.5f - cheek.y;
+                const uint8_t* ovalRow = oval + static_cast<size_t>(y) * l.width;
                 for (int x = box.x0; x <= box.x1; ++x) {
-                    if (!oval[static_cast<size_t>(y) * l.width + x]) continue;
+                    if (!ovalRow[x]) continue;
                     const float dx = static_cast<float>(x) + 0.5f - cheek.x;
                     const float t = clamp01((std::sqrt(dx * dx + dy * dy) - inner) / range);
                     if (t >= 1) continue;
-                    soft.mix(soft.at(x, y), rose, std::min(0.55f * p.blush * (1 - t), 1.0f));
+                    Layer::mix(soft.at(x, y), rose, std::min(0.55f * p.blush * (1 - t), 1.0f));
                 }
             }
         }
@@ -742,7 +875,7 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         const float longer = std::max(std::max(lengths[0], lengths[1]), 1.0f);
         const float widths[4] = {0.2f * faceSpan, 0.14f * faceSpan, 0.09f * faceSpan, 0.05f * faceSpan};
         for (int side = 0; side < 2; ++side) {
-            // A jaw side turned away from the camera is short on screen: it gets less shade, or none.
+            // A jaw side turned away from the camera is short on screen: less shade, or none.
             const float sideWeight = clamp01((lengths[side] / longer - 0.55f) / 0.3f);
             if (sideWeight <= kRuns) continue;
             strokePolyline(l, chains[side], 7, widths, {0.55f, 0.45f, 0.4f}, 0.08f * p.jaw * sideWeight, oval,
@@ -750,8 +883,9 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         }
     }
 
-    // Composite: each used layer blurred once over what its painting touched (the rest of the layer is
-    // neutral and stays so), then multiplied or soft-lit into the image there, then set back to neutral.
+    // Each used layer is blurred once over what its painting touched and as far again as the blur
+    // reaches (the rest is neutral and blurs to itself), laid over the image there, and set back to
+    // neutral for the next frame.
     const float sigma = ovalSide * 1.82f / 384;
     const int r = boxBlurRadius(sigma, 1);
     float* image = buf.roiImage.data();
@@ -761,41 +895,51 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         Box b = layer->dirty;
         b.x0 = std::max(b.x0 - r, 0), b.y0 = std::max(b.y0 - r, 0);
         b.x1 = std::min(b.x1 + r, l.width - 1), b.y1 = std::min(b.y1 + r, l.height - 1);
+        touched.add(b);
         const int bw = b.x1 - b.x0 + 1, bh = b.y1 - b.y0 + 1;
-        boxBlur(layer->at(b.x0, b.y0), bw, bh, 3, sigma, 1, buf.blur, l.width * 3);
-        const float neutral = isMultiply ? 1.0f : 0.5f;
+        boxBlur(layer->at(b.x0, b.y0), bw, bh, 4, sigma, 1, buf.blur, l.width * 4);
+        const F4 neutral = splat(isMultiply ? 1.0f : 0.5f);
         for (int y = b.y0; y <= b.y1; ++y) {
-            float* __restrict lay = layer->at(b.x0, y);
-            float* __restrict v = image + (static_cast<size_t>(y) * l.width + b.x0) * 3;
+            float* lay = layer->at(b.x0, y);
+            float* v = image + (static_cast<size_t>(y) * l.width + b.x0) * 4;
             if (isMultiply) {
-                for (int i = 0; i < bw * 3; ++i)
-                    if (lay[i] < 0.999f) v[i] *= lay[i];
+                for (int x = 0; x < bw; ++x) {
+                    const F4 m = load(lay + x * 4), value = load(v + x * 4);
+                    store(v + x * 4, m < 0.999f ? value * m : value);
+                    store(lay + x * 4, neutral);
+                }
             } else {
-                for (int i = 0; i < bw * 3; ++i)
-                    if (std::fabs(lay[i] - 0.5f) > 0.002f) v[i] = softLight(v[i], lay[i]);
+                for (int x = 0; x < bw; ++x) {
+                    const F4 s = load(lay + x * 4), value = load(v + x * 4);
+                    const F4 off = s - 0.5f;
+                    const I4 visible = (off > 0.002f) | (off < -0.002f);
+                    if (visible[0] | visible[1] | visible[2])
+                        store(v + x * 4, visible ? softLight4(value, s) : value);
+                    store(lay + x * 4, neutral);
+                }
             }
-            std::fill_n(lay, bw * 3, neutral);
         }
     }
 }
 
-void shapeChanges(const Layout& l, const LookParameters& p, const FaceGeometry& face, LookBuffers& buf) {
+void shapeChanges(const Layout& l, const LookParameters& p, const FaceGeometry& face, LookBuffers& buf,
+                  Box& touched) {
     const float o = l.o, dd = l.downDist;
     const Point2 xAxis{l.c, l.s};
     if (p.slim > kRuns)
         axisWarp(l, buf, l.at(0, 0.62f * dd * o), xAxis, 0.62f * face.faceWidth, 0.62f * face.faceWidth,
-                 0.11f * p.slim);
+                 0.11f * p.slim, touched);
     if (p.noseSlim > kRuns)
-        axisWarp(l, buf, l.at(0, 0.3f * dd * o), xAxis, 0.42f * o, 0.7f * o, 0.16f * p.noseSlim);
+        axisWarp(l, buf, l.at(0, 0.3f * dd * o), xAxis, 0.42f * o, 0.7f * o, 0.16f * p.noseSlim, touched);
     if (p.jaw > kRuns)
         axisWarp(l, buf, l.at(0, 0.72f * dd * o), xAxis, 0.66f * face.faceWidth, 0.3f * face.faceWidth,
-                 -0.07f * p.jaw);
+                 -0.07f * p.jaw, touched);
     if (p.eyeEnlarge > kRuns)
         for (Point2 eye : {face.leftEye, face.rightEye})
-            bulgeWarp(l, buf, l.local(eye), face.eyeWidth, 0.18f * p.eyeEnlarge);
+            bulgeWarp(l, buf, l.local(eye), face.eyeWidth, 0.18f * p.eyeEnlarge, touched);
     if (p.lipPlump > kRuns)
         bulgeWarp(l, buf, l.local(face.mouthCentre), 0.55f * std::max(face.mouthWidth, 0.5f * o),
-                  0.07f * p.lipPlump);
+                  0.07f * p.lipPlump, touched);
 }
 
 struct OvalBox {
@@ -839,7 +983,7 @@ LookRegion lookRegion(const LandmarkSet& set, const FaceGeometry& face, int fram
     const float side = 1.35f * std::max(b.maxX - b.minX, b.maxY - b.minY);
     if (!std::isfinite(side) || !std::isfinite(b.minX + b.minY)) return {};
     const float cx = (b.minX + b.maxX) / 2, cy = (b.minY + b.maxY) / 2;
-    // Truncated, then clamped to the frame (clamped as floats first so the conversion cannot overflow).
+    // Truncated, then clamped to the frame (clamped as floats first so that the conversion cannot overflow).
     auto origin = [](float v, int limit) {
         const float clamped = std::min(std::max(v, -1.0f), static_cast<float>(limit));
         return std::clamp(static_cast<int>(clamped), 0, limit);
@@ -856,11 +1000,17 @@ LookRegion lookRegion(const LandmarkSet& set, const FaceGeometry& face, int fram
 
 LookRegion applyLook(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
                      const FaceGeometry& face, int look, bool masculine, float strength) {
-    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 4) return {};
-    const LookParameters p = lookParameters(look, masculine, strength);
     if (look < kLookNatural || look > kLookBold) return {};
+    return applyLookParameters(buf, frame, set, face, lookParameters(look, masculine, strength));
+}
+
+LookRegion applyLookParameters(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                               const FaceGeometry& face, const LookParameters& p) {
+    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 4) return {};
     for (float v : {face.faceWidth, face.eyeWidth, face.mouthWidth, face.mouthHeight, face.roll})
         if (!std::isfinite(v)) return {};
+    for (Point2 q : {face.leftBrow, face.rightBrow, face.mouthCentre})
+        if (!finite(q)) return {};
     for (const Point2& q : set.landmarks)
         if (!finite(q)) return {};
     const LookRegion roi = lookRegion(set, face, frame.width, frame.height);
@@ -878,43 +1028,26 @@ LookRegion applyLook(LookBuffers& buf, const LookPixels& frame, const LandmarkSe
     l.roll = face.roll;
     l.c = std::cos(face.roll);
     l.s = std::sin(face.roll);
-    {
-        const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
-        l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
-    }
+    const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
+    l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
 
     const size_t n = l.pixels();
-    grow(buf.roiImage, n * 3);
+    grow(buf.roiImage, n * 4);
     grow(buf.skinMask, n);
     grow(buf.protectMask, n);
     grow(buf.skinSpans, static_cast<size_t>(l.height) * 2);
     grow(buf.weights, static_cast<size_t>(l.width));
     copyIn(frame, roi, buf.roiImage.data());
 
-    // Masks.
-    std::fill_n(buf.skinMask.data(), n, 0.0f);
-    std::fill_n(buf.protectMask.data(), n, 0.0f);
-    std::fill_n(buf.skinSpans.data(), static_cast<size_t>(l.height) * 2, 0);
-    const float o = l.o, dd = l.downDist, ew = face.eyeWidth;
-    paintSpot(l, {l.at(0, (dd - 0.75f) / 2 * o), face.faceWidth / 2, (0.75f + dd) / 2 * o, 0, 0.72f},
-              buf.skinMask.data(), buf.weights.data(), buf.skinSpans.data());
-    const Ellipse protect[5] = {
-        {l.local(face.leftEye), 0.8f * ew, 0.5f * ew, 0, 0.6f},
-        {l.local(face.leftBrow), 0.85f * ew, 0.28f * ew, 0, 0.5f},
-        {l.local(face.rightEye), 0.8f * ew, 0.5f * ew, 0, 0.6f},
-        {l.local(face.rightBrow), 0.85f * ew, 0.28f * ew, 0, 0.5f},
-        {l.local(face.mouthCentre), 0.6f * std::max(face.mouthWidth, 0.5f * o),
-         0.75f * std::max(face.mouthHeight, 0.2f * o), 0, 0.6f},
-    };
-    for (const Ellipse& e : protect)
-        paintProtect(l, e, buf.protectMask.data(), buf.weights.data());
-
-    smoothAndGlow(l, p, frame, roi, buf);
-    contour(l, p, buf);
+    // What the steps change; only that is written back (the rest would give the same bytes again).
+    Box touched;
+    const Box skinBox = masks(l, face, buf);
+    smoothAndGlow(l, p, buf, skinBox, touched);
+    contour(l, p, buf, touched);
     const OvalBox ob = ovalBox(set);
-    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf);
-    shapeChanges(l, p, face, buf);
-    copyOut(buf.roiImage.data(), roi, frame);
+    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf, touched);
+    shapeChanges(l, p, face, buf, touched);
+    if (!touched.empty()) copyOut(buf.roiImage.data(), roi, touched, frame);
     return roi;
 }
 

@@ -10,7 +10,8 @@
 // run (eyes under 12 pixels apart, a region under 32 pixels on a side after clipping, measures that are
 // not finite) the frame is left untouched.
 //
-// All work happens on float copies of the region in LookBuffers, which the caller keeps between frames:
+// All work happens on float copies of the region in LookBuffers (four floats per pixel: R, G, B and a
+// spare lane, so that one pixel is one vector), which the caller keeps between frames:
 // they grow when a bigger region comes and are never shrunk, so a frame of an already-seen size
 // allocates nothing. Pure: no platform or drawing types.
 #pragma once
@@ -72,23 +73,24 @@ LookRegion lookRegion(const LandmarkSet& landmarks, const FaceGeometry& face, in
 
 // The working memory of the looks, all in region pixels, row-major.
 struct LookBuffers {
-    std::vector<float> roiImage;       // R, G, B floats 0..1
+    std::vector<float> roiImage;       // R, G, B and the spare lane, floats 0..1
     std::vector<float> skinMask;       // one float per pixel
     std::vector<float> protectMask;    // eyes, brows and mouth, kept from smoothing
     std::vector<int> skinSpans;        // per row, the first and one-past-last pixel where skin > 0
-    std::vector<float> halfColour;     // half-size R, G, B
+    std::vector<float> halfColour;     // half-size R, G, B, spare
     std::vector<float> halfLuminance;  // half-size luminance
     std::vector<float> halfBlurred;    // its blur
     std::vector<float> halfDark;       // dark-detail mask
     std::vector<float> upsampledRow;   // one half-size colour row, mixed between its two rows
-    std::vector<float> neighbourSums;  // one row of 3-row column sums of the source, 3 per pixel
+    std::vector<float> originalRows;   // the unsmoothed row above and this row
+    std::vector<float> neighbourSums;  // one row of 3-row column sums of the unsmoothed pixels
     std::vector<float> weights;        // one row of spot weights
-    // The make-up layers, 3 floats per pixel. Between frames every value is the layer's neutral one
+    // The make-up layers, 4 floats per pixel. Between frames every value is the layer's neutral one
     // (1 for multiply, 0.5 for soft light), so a region of another size can reuse them as they are.
     std::vector<float> multiplyLayer;
     std::vector<float> softLightLayer;
     std::vector<uint8_t> ovalMask;  // 1 inside the face oval
-    std::vector<float> warpCopy;    // the rows a shape warp reads, copied before it writes
+    std::vector<float> warpCopy;    // the part a shape warp reads, copied before it writes
     BoxBlurScratch blur;
 };
 
@@ -96,5 +98,9 @@ struct LookBuffers {
 // when it left the frame untouched (look 0 included).
 LookRegion applyLook(LookBuffers& buffers, const LookPixels& frame, const LandmarkSet& landmarks,
                      const FaceGeometry& face, int look, bool masculine, float strength);
+
+// The same with effective values given directly (used as they come: no scaling and no masculine changes).
+LookRegion applyLookParameters(LookBuffers& buffers, const LookPixels& frame, const LandmarkSet& landmarks,
+                               const FaceGeometry& face, const LookParameters& parameters);
 
 }  // namespace qm

@@ -146,11 +146,16 @@ struct Ellipse {
     float hardness;
 };
 
-// The pixels of the ellipse's square (half-side max(a, b)) within `clip`.
-Box ellipseBox(const Ellipse& e, const Box& clip) {
-    const float half = std::max(std::max(e.a, 1.0f), std::max(e.b, 1.0f));
-    Box box = boxAround(e.centre.x - half, e.centre.y - half, e.centre.x + half, e.centre.y + half,
-                        clip.x1 + 1, clip.y1 + 1);
+// The pixels that may have a weight: those of the ellipse's square (half-side max(a, b)) within `clip`,
+// narrowed to the turned ellipse's own bounding box (outside it every weight is 0).
+Box ellipseBox(const Layout& l, const Ellipse& e, const Box& clip) {
+    const float a = std::max(e.a, 1.0f), b = std::max(e.b, 1.0f);
+    const float half = std::max(a, b);
+    const float cs = std::cos(l.roll - e.tilt), sn = std::sin(l.roll - e.tilt);
+    const float hx = std::min(std::sqrt(a * a * cs * cs + b * b * sn * sn) + 1, half);
+    const float hy = std::min(std::sqrt(a * a * sn * sn + b * b * cs * cs) + 1, half);
+    Box box = boxAround(e.centre.x - hx, e.centre.y - hy, e.centre.x + hx, e.centre.y + hy, clip.x1 + 1,
+                        clip.y1 + 1);
     box.x0 = std::max(box.x0, clip.x0), box.y0 = std::max(box.y0, clip.y0);
     return box;
 }
@@ -159,7 +164,7 @@ Box ellipseBox(const Ellipse& e, const Box& clip) {
 // x0 <= x <= x1 (indexed by region x).
 template <class RowFn>
 void forEllipse(const Layout& l, const Ellipse& e, const Box& clip, float* weights, RowFn&& row) {
-    const Box box = ellipseBox(e, clip);
+    const Box box = ellipseBox(l, e, clip);
     if (box.empty()) return;
     const float a = std::max(e.a, 1.0f), b = std::max(e.b, 1.0f);
     const float angle = l.roll - e.tilt;
@@ -205,7 +210,7 @@ F4 softLight4(F4 a, F4 b) {
 void tintSpot(const Layout& l, const Ellipse& e, Colour colour, float opacity, bool soft, float* image,
               float* weights, Box& touched) {
     const F4 col{colour.r, colour.g, colour.b, soft ? 0.5f : 1.0f};
-    touched.add(ellipseBox(e, whole(l)));
+    touched.add(ellipseBox(l, e, whole(l)));
     forEllipse(l, e, whole(l), weights, [&](int y, int x0, int x1, const float* w) {
         float* v = image + static_cast<size_t>(y) * l.width * 4;
         for (int x = x0; x <= x1; ++x) {
@@ -443,17 +448,20 @@ void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& b
             if (!(move[0] | move[1] | move[2] | move[3])) continue;
             sx = min4(max4(sx + (centre.x - 0.5f), splat(lo[0])), splat(maxX));
             sy = min4(max4(sy + (centre.y - 0.5f), splat(lo[1])), splat(maxY));
-            const I4 ix = __builtin_convertvector(sx, I4), iy = __builtin_convertvector(sy, I4);
-            const F4 fx = sx - __builtin_convertvector(ix, F4), fy = sy - __builtin_convertvector(iy, F4);
+            // The top-left neighbour at most one before the last column and row (the copy is at least
+            // three wide and high), with a weight of up to 1 for the next: no edge cases below.
+            const F4 left =
+                min4(__builtin_convertvector(__builtin_convertvector(sx, I4), F4), splat(maxX - 1));
+            const F4 top =
+                min4(__builtin_convertvector(__builtin_convertvector(sy, I4), F4), splat(maxY - 1));
+            const F4 fx = sx - left, fy = sy - top;
+            const I4 offset = __builtin_convertvector(
+                (top - lo[1]) * static_cast<float>(rowValues) + (left - lo[0]) * 4, I4);
             for (int k = 0; k < 4; ++k) {
                 if (!move[k]) continue;
-                const int cx = ix[k] - source.box.x0, cy = iy[k] - source.box.y0;
-                const int stepX = ix[k] < source.box.x1 ? 4 : 0;
-                const size_t stepY = iy[k] < source.box.y1 ? rowValues : 0;
-                const float* a =
-                    source.data + static_cast<size_t>(cy) * rowValues + static_cast<size_t>(cx) * 4;
-                const F4 pa = load(a), pb = load(a + stepX), pc = load(a + stepY),
-                         pd = load(a + stepY + stepX);
+                const float* a = source.data + offset[k];
+                const F4 pa = load(a), pb = load(a + 4), pc = load(a + rowValues),
+                         pd = load(a + rowValues + 4);
                 const F4 upper = pa + (pb - pa) * fx[k];
                 const F4 lower = pc + (pd - pc) * fx[k];
                 store(row + (x + k) * 4, upper + (lower - upper) * fy[k]);
@@ -581,7 +589,7 @@ void copyOut(const float* image, const LookRegion& roi, const Box& box, const Lo
 Box masks(const Layout& l, const FaceGeometry& face, LookBuffers& buf) {
     const float o = l.o, dd = l.downDist, ew = face.eyeWidth;
     const Ellipse skin{l.at(0, (dd - 0.75f) / 2 * o), face.faceWidth / 2, (0.75f + dd) / 2 * o, 0, 0.72f};
-    const Box square = ellipseBox(skin, whole(l));
+    const Box square = ellipseBox(l, skin, whole(l));
     std::fill_n(buf.skinSpans.data(), static_cast<size_t>(l.height) * 2, 0);
     if (square.empty()) return square;
     for (int y = square.y0; y <= square.y1; ++y)
@@ -672,8 +680,8 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
     // one more on each side.
     const int cx0 = std::max(skinBox.x0 - 1, 0), cx1 = std::min(skinBox.x1 + 1, w - 1);
     const size_t rowValues = static_cast<size_t>(cx1 - cx0 + 1) * 4;
-    float* above = smoothing ? buf.originalRows.data() : nullptr;
-    float* current = smoothing ? buf.originalRows.data() + static_cast<size_t>(w) * 4 : nullptr;
+    float* __restrict above = smoothing ? buf.originalRows.data() : nullptr;
+    float* __restrict current = smoothing ? buf.originalRows.data() + static_cast<size_t>(w) * 4 : nullptr;
     if (smoothing && skinBox.y0 >= 1)
         std::memcpy(above + cx0 * 4, image + (static_cast<size_t>(skinBox.y0 - 1) * w + cx0) * 4,
                     rowValues * sizeof(float));
@@ -696,20 +704,30 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
             for (int i = k0 * 4; i < (k1 + 1) * 4; ++i)
                 up[i] = c0[i] + ty * (c1[i] - c0[i]);
             // Column sums of the original three rows around this one.
-            const float* below = v + static_cast<size_t>(w) * 4;
+            const float* __restrict below = v + static_cast<size_t>(w) * 4;
             float* __restrict sums = buf.neighbourSums.data();
             for (int i = (sx0 - 1) * 4; i < (sx1 + 1) * 4; ++i)
                 sums[i] = above[i] + current[i] + below[i];
+            // This row's smoothing weights: skin, not protected, and not dark detail (whose mask is at
+            // half size, one value for each pair of pixels).
             const float* __restrict dark = buf.halfDark.data() + static_cast<size_t>(y / 2) * hw;
+            float* __restrict weights = buf.weights.data();
+            for (int x = sx0; x < sx1; ++x)
+                weights[x] = (1 - protect[x]) * skin[x] * amount;
+            for (int k = sx0 / 2; k <= (sx1 - 1) / 2; ++k) {
+                const float keepDetail = 1 - clamp01(3 * dark[k] - 0.35f);
+                weights[2 * k] *= keepDetail;
+                weights[2 * k + 1] *= keepDetail;
+            }
             for (int x = sx0; x < sx1; ++x) {
-                const float wgt =
-                    (1 - protect[x]) * skin[x] * amount * (1 - clamp01(3 * dark[x / 2] - 0.35f));
+                const float wgt = weights[x];
                 if (wgt == 0) continue;
-                const float fx = (static_cast<float>(x) + 0.5f) * 0.5f - 0.5f;
-                const int j0 = static_cast<int>(fx), j1 = std::min(j0 + 1, hw - 1);
-                const float tx = fx - static_cast<float>(j0);
+                // The half-size sample at (x + 0.5)/2 − 0.5: between neighbours k − 1 and k at 3/4 for
+                // x = 2k, between k and k + 1 at 1/4 for x = 2k + 1.
+                const int j0 = (x - 1) >> 1;
+                const float tx = (x & 1) ? 0.25f : 0.75f;
                 const F4 a = load(up + j0 * 4);
-                const F4 base = a + (load(up + j1 * 4) - a) * tx;
+                const F4 base = a + (load(up + j0 * 4 + 4) - a) * tx;
                 const F4 mean =
                     (load(sums + (x - 1) * 4) + load(sums + x * 4) + load(sums + (x + 1) * 4)) * (1.0f / 9);
                 const F4 target = clamp4(base + 0.7f * (load(current + x * 4) - mean));

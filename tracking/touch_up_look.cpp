@@ -701,13 +701,15 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
             const float* __restrict c1 = buf.halfColour.data() + static_cast<size_t>(r1) * hw * 4;
             float* __restrict up = buf.upsampledRow.data();
             const int k0 = (sx0 - 1) / 2, k1 = std::min(sx1 / 2 + 1, hw - 1);
-            for (int i = k0 * 4; i < (k1 + 1) * 4; ++i)
-                up[i] = c0[i] + ty * (c1[i] - c0[i]);
+            for (int k = k0; k <= k1; ++k) {
+                const F4 a = load(c0 + k * 4);
+                store(up + k * 4, a + (load(c1 + k * 4) - a) * ty);
+            }
             // Column sums of the original three rows around this one.
             const float* __restrict below = v + static_cast<size_t>(w) * 4;
             float* __restrict sums = buf.neighbourSums.data();
-            for (int i = (sx0 - 1) * 4; i < (sx1 + 1) * 4; ++i)
-                sums[i] = above[i] + current[i] + below[i];
+            for (int x = sx0 - 1; x <= sx1; ++x)
+                store(sums + x * 4, load(above + x * 4) + load(current + x * 4) + load(below + x * 4));
             // This row's smoothing weights: skin, not protected, and not dark detail (whose mask is at
             // half size, one value for each pair of pixels).
             const float* __restrict dark = buf.halfDark.data() + static_cast<size_t>(y / 2) * hw;

@@ -227,8 +227,11 @@ BENCHMARK(BM_Look)
     ->Args({2, 0})
     ->Args({3, 0})
     ->Args({3, 1})
-    ->Repetitions(5)
+    ->Repetitions(10)
     ->ReportAggregatesOnly(true)
+    // The fastest repetition too: on a shared machine it is the figure least disturbed by others.
+    ->ComputeStatistics("min",
+                        [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FillInput)->ArgName("model")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 

@@ -304,7 +304,8 @@ bool Engine::track(bool needed, int look) {
     const int frameIndex = frameIndex_.load();
     if (options_.open >= 0 && frameIndex > kOverrideFrom) geometry_.mouthOpen = options_.open;
     if (options_.blink && frameIndex > kOverrideFrom) geometry_.eyeOpen = kBlinkEyeOpen;
-    if (look != 0) tracking_->applyLook(frame, geometry_, look, filters_.masculine, filters_.strength);
+    if (look != 0)
+        tracking_->applyLook(frame, landmarks_, geometry_, look, filters_.masculine, filters_.strength);
     return true;
 }
 

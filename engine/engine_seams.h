@@ -43,9 +43,10 @@ public:
         (void)frame;
         return nullptr;
     }
-    virtual void applyLook(SourceFrame& frame, const FaceGeometry& face, int look, bool masculine,
-                           float strength) {
-        (void)frame, (void)face, (void)look, (void)masculine, (void)strength;
+    // Retouches the face in the frame's pixels (touch-up looks); called after computeGeometry.
+    virtual void applyLook(SourceFrame& frame, const LandmarkSet& landmarks, const FaceGeometry& face,
+                           int look, bool masculine, float strength) {
+        (void)frame, (void)landmarks, (void)face, (void)look, (void)masculine, (void)strength;
     }
 };
 

@@ -45,4 +45,11 @@ const uint8_t* ModelFaceTracking::segmentPerson(const SourceFrame& frame) {
     return tracker_.personMaskPixels.data();
 }
 
+void ModelFaceTracking::applyLook(SourceFrame& frame, const LandmarkSet& landmarks, const FaceGeometry& face,
+                                  int look, bool masculine, float strength) {
+    const LookPixels pixels{frame.pixels, static_cast<int>(frame.width), static_cast<int>(frame.height),
+                            static_cast<int>(frame.width) * 4};
+    qm::applyLook(lookBuffers_, pixels, landmarks, face, look, masculine, strength);
+}
+
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include "base/launch_options.h"
 #include "engine/engine_seams.h"
 #include "tracking/face_tracker.h"
+#include "tracking/touch_up_look.h"
 
 namespace qm {
 
@@ -19,12 +20,15 @@ public:
     FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) override;
     FaceGeometry computeGeometry(const LandmarkSet& landmarks) override;
     const uint8_t* segmentPerson(const SourceFrame& frame) override;
+    void applyLook(SourceFrame& frame, const LandmarkSet& landmarks, const FaceGeometry& face, int look,
+                   bool masculine, float strength) override;
 
     // The drawing side runs the person mask through the same tracker.
     FaceTracker& tracker() { return tracker_; }
 
 private:
     FaceTracker tracker_;
+    LookBuffers lookBuffers_;  // kept between frames, grown with the face
 };
 
 }  // namespace qm

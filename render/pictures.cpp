@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/failure.h"
+#include "platform/file_read.h"
 #include "platform/paths.h"
 #include "render/effects.h"
 
@@ -28,15 +29,22 @@ struct PixbufRelease {
 };
 using PixbufPtr = std::unique_ptr<GdkPixbuf, PixbufRelease>;
 
-// Decodes a file, scaled down (aspect kept) so that neither side exceeds maxSide, or to exactly
-// targetWidth × targetHeight when those are positive. A file whose declared size is absurd is refused
-// before any pixel is decoded, unless its decoder can scale down while decoding (JPEG).
-PixbufPtr decodeBounded(const std::string& path, int maxSide, int targetWidth, int targetHeight,
-                        int* fullWidth, int* fullHeight) {
-    int width = 0, height = 0;
-    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
-    if (!format || width <= 0 || height <= 0) return nullptr;
-    gchar* formatName = gdk_pixbuf_format_get_name(format);
+// What the decoder is asked for, and what it found.
+struct DecodeRequest {
+    int maxSide = 0;
+    bool refused = false;
+    int fullWidth = 0, fullHeight = 0;
+};
+
+// Called by the decoder once it knows the picture's declared size, before any pixel: refuses an absurd size
+// (0 × 0 stops the decoder) and otherwise asks for the picture scaled down, aspect kept, so that neither side
+// exceeds maxSide.
+void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    DecodeRequest& request = *static_cast<DecodeRequest*>(data);
+    request.fullWidth = width;
+    request.fullHeight = height;
+    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+    gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
     const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
     g_free(formatName);
     // Decoders that can't scale down decode in full: refuse what would need more than ~256 MB. JPEG scales
@@ -44,34 +52,62 @@ PixbufPtr decodeBounded(const std::string& path, int maxSide, int targetWidth, i
     // nothing is genuine.
     constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024, kMaxDeclaredPixels = 1e9;
     const double declared = static_cast<double>(width) * height;
-    if (declared > kMaxDeclaredPixels || (!scalesWhileDecoding && declared > kMaxFullDecodePixels))
-        return nullptr;
-    *fullWidth = width;
-    *fullHeight = height;
-
-    // A huge JPEG is asked for at an eighth of its size at most, so the decoder's own scaling does the work
-    // (a target beyond that bound gives way to it, aspect kept).
-    if (declared > kMaxFullDecodePixels) maxSide = std::min(maxSide, std::max(width, height) / 8);
-    int w = width, h = height;
-    if (targetWidth > 0 && targetHeight > 0 && std::max(targetWidth, targetHeight) <= maxSide) {
-        w = targetWidth;
-        h = targetHeight;
-    } else if (std::max(width, height) > maxSide) {
-        const double scale = static_cast<double>(maxSide) / std::max(width, height);
-        w = std::max(1, static_cast<int>(std::lround(width * scale)));
-        h = std::max(1, static_cast<int>(std::lround(height * scale)));
+    if (width <= 0 || height <= 0 || declared > kMaxDeclaredPixels ||
+        (!scalesWhileDecoding && declared > kMaxFullDecodePixels)) {
+        request.refused = true;
+        gdk_pixbuf_loader_set_size(loader, 0, 0);
+        return;
     }
+    // A huge JPEG is asked for at an eighth of its size at most, so the decoder's own scaling does the work.
+    int maxSide = request.maxSide;
+    if (declared > kMaxFullDecodePixels) maxSide = std::min(maxSide, std::max(width, height) / 8);
+    if (std::max(width, height) > maxSide) {
+        const double scale = static_cast<double>(maxSide) / std::max(width, height);
+        gdk_pixbuf_loader_set_size(loader, std::max(1, static_cast<int>(std::lround(width * scale))),
+                                   std::max(1, static_cast<int>(std::lround(height * scale))));
+    }
+}
+
+// Decodes a picture file's bytes, scaled down (aspect kept) so that neither side exceeds maxSide. A picture
+// whose declared size is absurd is refused before any pixel is decoded, unless its decoder can scale down
+// while decoding (JPEG).
+PixbufPtr decodeBounded(const uint8_t* bytes, size_t size, int maxSide) {
+    if (!bytes || size == 0) return nullptr;
+    // The PNG decoder hands out what it has of a cut file as if it were whole: a PNG must end with its
+    // end chunk.
+    static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size >= 8 && std::memcmp(bytes, kPngSignature, 8) == 0 &&
+        (size < 20 || std::memcmp(bytes + size - 8, "IEND", 4) != 0))
+        return nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    DecodeRequest request;
+    request.maxSide = maxSide;
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(onSizePrepared), &request);
     GError* error = nullptr;
-    GdkPixbuf* pixbuf = (w == width && h == height)
-                            ? gdk_pixbuf_new_from_file(path.c_str(), &error)
-                            : gdk_pixbuf_new_from_file_at_scale(path.c_str(), w, h, FALSE, &error);
-    if (error) g_error_free(error);
+    bool ok = gdk_pixbuf_loader_write(loader, bytes, size, &error);
+    if (error) g_clear_error(&error);
+    // Closing finishes the decode (or ends a failed one); it must happen either way.
+    ok = gdk_pixbuf_loader_close(loader, &error) && ok;
+    if (error) g_clear_error(&error);
+    GdkPixbuf* pixbuf = ok && !request.refused ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf) g_object_ref(pixbuf);
+    g_object_unref(loader);
     if (!pixbuf) return nullptr;
-    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3) {
+    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3 ||
+        gdk_pixbuf_get_width(pixbuf) > std::max(maxSide, 1) ||
+        gdk_pixbuf_get_height(pixbuf) > std::max(maxSide, 1)) {
         g_object_unref(pixbuf);
         return nullptr;
     }
     return PixbufPtr(pixbuf);
+}
+
+// The bytes of a picture file; empty when it is missing, not a regular file or larger than any picture.
+std::vector<uint8_t> readPictureFile(const std::string& path) {
+    constexpr size_t kMaxPictureFileBytes = 256u << 20;
+    std::vector<uint8_t> bytes;
+    readRegularFile(path, kMaxPictureFileBytes, &bytes);
+    return bytes;
 }
 
 // Straight RGB(A) rows → premultiplied BGRA rows of width × 4 bytes.
@@ -123,11 +159,16 @@ std::string assetPath(const std::string& fileName) {
 }
 
 HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture) {
+    const std::vector<uint8_t> bytes = readPictureFile(path);
+    return loadPictureData(bytes.data(), bytes.size(), path, wantPixels, picture);
+}
+
+HResult loadPictureData(const uint8_t* bytes, size_t size, const std::string& name, bool wantPixels,
+                        Picture* picture) {
     addStatusTranslator(describePictureStatus);
-    int fullWidth = 0, fullHeight = 0;
-    PixbufPtr pixbuf = decodeBounded(path, kMaxPictureSide, 0, 0, &fullWidth, &fullHeight);
+    PixbufPtr pixbuf = decodeBounded(bytes, size, kMaxPictureSide);
     if (!pixbuf) {
-        const std::string message = "a picture is missing: " + path;
+        const std::string message = "a picture is missing: " + name;
         return reportFailure("Engine", __LINE__, kPictureUnreadable, message.c_str());
     }
     std::vector<uint8_t> pixels;
@@ -205,12 +246,12 @@ void photoSize(int width, int height, int orientation, int* outWidth, int* outHe
 }
 
 bool loadPhoto(const std::string& path, std::vector<uint8_t>* pixels, int* width, int* height) {
-    int fullWidth = 0, fullHeight = 0;
-    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &fullWidth, &fullHeight);
-    if (!format || fullWidth <= 0 || fullHeight <= 0) return false;
-    int w = 0, h = 0;
-    photoSize(fullWidth, fullHeight, 1, &w, &h);
-    PixbufPtr pixbuf = decodeBounded(path, kMaxPhotoSide, w, h, &fullWidth, &fullHeight);
+    const std::vector<uint8_t> bytes = readPictureFile(path);
+    return loadPhotoData(bytes.data(), bytes.size(), pixels, width, height);
+}
+
+bool loadPhotoData(const uint8_t* bytes, size_t size, std::vector<uint8_t>* pixels, int* width, int* height) {
+    PixbufPtr pixbuf = decodeBounded(bytes, size, kMaxPhotoSide);
     if (!pixbuf) return false;
 
     GdkPixbuf* oriented = nullptr;

@@ -5,6 +5,7 @@
 // call loadPhoto and savePng on its own thread too: nothing here is shared).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,9 +48,12 @@ constexpr int kMaxPhotoSide = 1024;
 // The program folder + file name.
 std::string assetPath(const std::string& fileName);
 
-// Loads a picture. A file that can't be decoded logs "a picture is missing: %s" through the failure
-// report and returns the failure.
+// Loads a picture. A file that can't be decoded (missing, not a regular file, not a picture, an absurd
+// size) logs "a picture is missing: %s" through the failure report and returns the failure.
 HResult loadPicture(const std::string& path, bool wantPixels, Picture* picture);
+// The same from a picture file's bytes already in memory; `name` is what the failure names.
+HResult loadPictureData(const uint8_t* bytes, size_t size, const std::string& name, bool wantPixels,
+                        Picture* picture);
 
 // Loads a built-in face picture (full path), measures its head box and makes its
 // shadow. relativeTop: see measureHeadBox (the morvel's proportions for pictures that take them).
@@ -60,6 +64,7 @@ HResult loadFacePicture(const std::string& path, const FaceAnchors& anchors, con
 // turn anticlockwise; others as stored), at most 1024 pixels on the long side. Returns false without a
 // message on any failure.
 bool loadPhoto(const std::string& path, std::vector<uint8_t>* pixels, int* width, int* height);
+bool loadPhotoData(const uint8_t* bytes, size_t size, std::vector<uint8_t>* pixels, int* width, int* height);
 
 // The photo's size after loadPhoto's scaling and orientation (exposed for tests).
 void photoSize(int width, int height, int orientation, int* outWidth, int* outHeight);

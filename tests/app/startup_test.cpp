@@ -18,6 +18,7 @@
 #include "platform/event.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -44,14 +45,13 @@ int run(std::vector<std::string> args, const StartupServices& services) {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm-startup-XXXXXX";
-        dir_ = std::string(mkdtemp(pattern)) + "/";
+        dir_ = folder_.folder();
         ASSERT_TRUE(ensureDirectory(dir_ + "runtime/") && ensureDirectory(dir_ + "config/"));
         setenv("XDG_RUNTIME_DIR", (dir_ + "runtime").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
         setenv("XDG_STATE_HOME", (dir_ + "state").c_str(), 1);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void TearDown() override {}
 
     // Services that record the order in which start-up calls them.
     StartupServices recordingServices() {
@@ -74,6 +74,7 @@ protected:
         return s;
     }
 
+    test::TempDir folder_;
     std::string dir_;
     std::string calls_;
     bool cameraWorks_ = true;

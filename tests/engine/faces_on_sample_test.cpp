@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "tests/support/temp_dir.h"
 #include "tracking/face_detector.h"
 #include "tracking/face_mesh.h"
 #include "tracking/face_tracker.h"
@@ -50,7 +51,8 @@ std::vector<uint8_t> readDump(const std::string& path) {
 
 // Runs the program headless on the sample and returns the dumped frame (empty on failure).
 std::vector<uint8_t> dumpFrame(const std::string& face, int index) {
-    std::string dump = "/tmp/qm-faces-" + std::to_string(getpid()) + ".bmp";
+    test::TempDir dir;
+    std::string dump = dir.file("frame.bmp");
     std::vector<std::string> args = {executableDir() + "quillmere",
                                      "--headless",
                                      "--no-camera",

@@ -5,13 +5,17 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
+
+#include "tests/support/temp_dir.h"
 
 namespace qm::testing {
 
 std::string temporaryFolder() {
-    char pattern[] = "/tmp/qm_render_test_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? std::string(made) + "/" : std::string("/tmp/");
+    // Each folder lives until the test program ends, then goes with the others.
+    static std::vector<std::unique_ptr<test::TempDir>> folders;
+    folders.push_back(std::make_unique<test::TempDir>());
+    return folders.back()->folder();
 }
 
 bool writePicture(const std::string& path, const std::vector<uint8_t>& rgba, int width, int height,

@@ -1,5 +1,7 @@
 #include "settings/publish.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,8 +11,9 @@ namespace qm {
 namespace {
 
 SettingsPaths testPaths() {
+    static test::TempDir dir;
     SettingsPaths paths;
-    paths.folder = "/tmp/qm-publish-test/";
+    paths.folder = dir.folder();
     paths.settingsFile = paths.folder + "settings.ini";
     return paths;
 }
@@ -31,10 +34,10 @@ TEST(Publish, CopiesTheStateWithItsRules) {
     const EngineFilters& f = shared.filters;
     EXPECT_EQ(f.faceKind.load(), kFaceCustom);
     EXPECT_EQ(f.faceFit, (Fit{1.5f, 0.1f, -0.2f, 0})) << "a photo face takes x and y from its own fit";
-    EXPECT_EQ(f.facePicture, "/tmp/qm-publish-test/faces/me.png");
+    EXPECT_EQ(f.facePicture, testPaths().folder + "faces/me.png");
     EXPECT_NEAR(f.photo.tilt, -1.5707963f, 1e-6);
     EXPECT_FALSE(f.photo.photoEyes);
-    EXPECT_EQ(f.backgroundPicture, "/tmp/qm-publish-test/backgrounds/sea.png");
+    EXPECT_EQ(f.backgroundPicture, testPaths().folder + "backgrounds/sea.png");
     EXPECT_FALSE(f.blur.load());
     EXPECT_EQ(f.wear[kWearHair], "") << "bald is worn only without a face";
     EXPECT_EQ(f.wear[kWearGlasses], "round");

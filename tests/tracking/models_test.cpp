@@ -11,6 +11,7 @@
 
 #include "base/log.h"
 #include "platform/paths.h"
+#include "tests/support/temp_dir.h"
 #include "tests/tracking/test_pictures.h"
 #include "tracking/face_detector.h"
 #include "tracking/face_geometry.h"
@@ -268,9 +269,7 @@ TEST_F(Models, PersonMaskSeparatesPeopleFromTheRoom) {
 class ModelSetUp : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm-models-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = std::string(pattern) + "/";
+        folder = temp.folder();
         logFile = folder + "log.txt";
         setLogPath(logFile);
     }
@@ -289,6 +288,7 @@ protected:
     void link(const char* name) const {
         ASSERT_EQ(symlink((executableDir() + name).c_str(), (folder + name).c_str()), 0);
     }
+    test::TempDir temp;
     std::string folder, logFile;
 };
 

@@ -38,7 +38,10 @@ std::vector<uint8_t> reducedCanvas(Graphics& g) {
                 int sum = 0;
                 for (int j = 0; j < kReduce; ++j)
                     for (int i = 0; i < kReduce; ++i)
-                        sum += canvas[((static_cast<size_t>(y) * kReduce + j) * kCanvasWidth + x * kReduce + i) * 4 + c];
+                        sum +=
+                            canvas[((static_cast<size_t>(y) * kReduce + j) * kCanvasWidth + x * kReduce + i) *
+                                       4 +
+                                   c];
                 out[(static_cast<size_t>(y) * kGoldenWidth + x) * 4 + c] =
                     static_cast<uint8_t>((sum + kReduce * kReduce / 2) / (kReduce * kReduce));
                 out[(static_cast<size_t>(y) * kGoldenWidth + x) * 4 + 3] = 255;
@@ -113,10 +116,11 @@ TEST_F(GoldenFrames, EachFaceKind) {
         int kind;
         float mouthOpen, eyeOpen, roll;
     };
-    const Shot shots[] = {{"morvel", kFaceMorvel, 0, 0.3f, 0.02f},     {"morvel_open", kFaceMorvel, 0.35f, 0.3f, 0.02f},
-                          {"orange", kFaceOrange, 0.1f, 0.3f, -0.15f}, {"banana", kFaceBanana, 0.05f, 0.3f, 0.1f},
-                          {"kitten", kFaceKitten, 0, 0.3f, 0.02f},     {"kitten_open", kFaceKitten, 0.3f, 0.15f, 0.02f},
-                          {"googly", kFaceGoogly, 0.1f, 0.3f, 0.3f}};
+    const Shot shots[] = {
+        {"morvel", kFaceMorvel, 0, 0.3f, 0.02f},     {"morvel_open", kFaceMorvel, 0.35f, 0.3f, 0.02f},
+        {"orange", kFaceOrange, 0.1f, 0.3f, -0.15f}, {"banana", kFaceBanana, 0.05f, 0.3f, 0.1f},
+        {"kitten", kFaceKitten, 0, 0.3f, 0.02f},     {"kitten_open", kFaceKitten, 0.3f, 0.15f, 0.02f},
+        {"googly", kFaceGoogly, 0.1f, 0.3f, 0.3f}};
     for (const Shot& shot : shots) {
         FrameFilters filters;
         filters.filtering = true;
@@ -130,16 +134,7 @@ TEST_F(GoldenFrames, EachFaceKind) {
 }
 
 TEST_F(GoldenFrames, RoomBehindThePerson) {
-    // A soft oval mask around head and shoulders.
-    std::vector<uint8_t> mask(kMaskBytes);
-    for (int y = 0; y < kMaskHeight; ++y)
-        for (int x = 0; x < kMaskWidth; ++x) {
-            const float sx = (x + 0.5f) * width / kMaskWidth, sy = (y + 0.5f) * height / kMaskHeight;
-            const float head = std::hypot((sx - 225) / 70, (sy - 120) / 90);
-            const float body = std::hypot((sx - 230) / 190, (sy - 330) / 130);
-            const float v = std::clamp(1.2f - std::min(head, body), 0.0f, 1.0f) * 5;
-            std::memset(&mask[(y * kMaskWidth + x) * 4], static_cast<int>(std::min(v, 1.0f) * 255), 4);
-        }
+    const std::vector<uint8_t> mask = test::headAndShouldersMask(width, height, 225, 120);
     FrameFilters filters;
     filters.filtering = true;
     filters.blur = true;

@@ -1,8 +1,13 @@
-// A face track record made up for drawing tests and benchmarks: a plausible upright face (eyes, brows,
-// mouth, face width in the proportions the tracker gives) at a centre and size, turned by `roll`.
+// A face track record (and a person mask) made up for drawing tests and benchmarks: a plausible upright face
+// (eyes, brows, mouth, face width in the proportions the tracker gives) at a centre and size, turned by
+// `roll`.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "tracking/face_types.h"
 
@@ -35,6 +40,22 @@ inline FaceGeometry syntheticFace(const SyntheticFace& f) {
     g.mouthOpen = f.mouthOpen;
     g.eyeOpen = f.eyeOpen;
     return g;
+}
+
+// A person mask (256 × 144 BGRA, rows of 1024 bytes) with a soft oval around the head at (headX, headY) of a
+// width × height source and a wider one for the shoulders below it.
+inline std::vector<uint8_t> headAndShouldersMask(int width, int height, float headX, float headY) {
+    constexpr int kW = 256, kH = 144;
+    std::vector<uint8_t> mask(kW * kH * 4);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const float sx = (x + 0.5f) * width / kW, sy = (y + 0.5f) * height / kH;
+            const float head = std::hypot((sx - headX) / 70, (sy - headY) / 90);
+            const float body = std::hypot((sx - headX - 5) / 190, (sy - headY - 210) / 130);
+            const float v = std::clamp(1.2f - std::min(head, body), 0.0f, 1.0f) * 5;
+            std::memset(&mask[(y * kW + x) * 4], static_cast<int>(std::min(v, 1.0f) * 255), 4);
+        }
+    return mask;
 }
 
 }  // namespace qm::test

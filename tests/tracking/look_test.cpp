@@ -12,28 +12,11 @@
 #include <span>
 #include <vector>
 
+#include "tests/support/allocation_counter.h"
 #include "tests/tracking/sample_landmarks.h"
 #include "tracking/box_blur.h"
 #include "tracking/face_geometry.h"
 #include "tracking/touch_up_look.h"
-
-namespace {
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-// Counting every heap allocation of this test program (the looks must make none per frame).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace qm {
 namespace {
@@ -276,14 +259,14 @@ TEST(TouchUpLook, AllocatesNothingOnceItsBuffersHaveTheirSize) {
     LookBuffers buffers;
     applyLook(buffers, frame.pixels(), face.set, face.geometry, 3, false, 1);
     applyLook(buffers, frame.pixels(), face.set, face.geometry, 3, true, 1);
-    const long before = gAllocations.load();
+    const long before = qm::test::allocationCount();
     for (int look = 1; look <= 3; ++look)
         for (bool masculine : {false, true})
             applyLook(buffers, frame.pixels(), face.set, face.geometry, look, masculine, 1.5f);
     // A smaller face afterwards reuses the same buffers.
     const Face smaller = transformed([&](Point2 p) { return Point2{p.x * 0.6f + 100, p.y * 0.6f + 50}; });
     applyLook(buffers, frame.pixels(), smaller.set, smaller.geometry, 3, false, 1);
-    EXPECT_EQ(gAllocations.load() - before, 0);
+    EXPECT_EQ(qm::test::allocationCount() - before, 0);
 }
 
 TEST(TouchUpLook, StrengthZeroLeavesTheFrameAsItWas) {

@@ -20,6 +20,7 @@
 #include <new>
 #include <vector>
 
+#include "tests/support/allocation_counter.h"
 #include "tests/tracking/test_pictures.h"
 #include "tracking/face_detector.h"
 #include "tracking/face_geometry.h"
@@ -27,27 +28,6 @@
 #include "tracking/person_mask.h"
 #include "tracking/tools/picture_file.h"
 #include "tracking/touch_up_look.h"
-
-namespace {
-
-// Every heap allocation of the program is counted (the looks must make none per frame).
-std::atomic<long> gAllocations{0};
-
-}  // namespace
-
-// GCC takes the free() of a pointer from this operator new for a mismatch; both sides are malloc's.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -197,10 +177,10 @@ void BM_Look(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(frame.pixels.data(), scene.frame.pixels.data(), frame.pixels.size());
-        const long before = gAllocations.load();
+        const long before = qm::test::allocationCount();
         state.ResumeTiming();
         applyLook(buffers, pixels, scene.landmarks, scene.face, look, masculine, 1);
-        allocations += gAllocations.load() - before;
+        allocations += qm::test::allocationCount() - before;
     }
     state.counters["allocations"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);

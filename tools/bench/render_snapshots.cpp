@@ -11,6 +11,7 @@
 
 #include "render/composition.h"
 #include "render/pictures.h"
+#include "tests/support/synthetic_face.h"
 
 using namespace qm;
 
@@ -87,15 +88,7 @@ int main(int argc, char** argv) {
 
     // The room behind a person: a soft oval mask around head and shoulders, with the orange picture as the
     // background and then with blur.
-    std::vector<uint8_t> mask(kMaskBytes);
-    for (int y = 0; y < kMaskHeight; ++y)
-        for (int x = 0; x < kMaskWidth; ++x) {
-            const float sx = (x + 0.5f) * width / kMaskWidth, sy = (y + 0.5f) * height / kMaskHeight;
-            const float head = std::hypot((sx - 225) / 70, (sy - 120) / 90);
-            const float body = std::hypot((sx - 230) / 190, (sy - 330) / 130);
-            const float v = std::clamp(1.2f - std::min(head, body), 0.0f, 1.0f) * 5;
-            std::memset(&mask[(y * kMaskWidth + x) * 4], static_cast<int>(std::min(v, 1.0f) * 255), 4);
-        }
+    const std::vector<uint8_t> mask = test::headAndShouldersMask(width, height, 225, 120);
     for (int blur = 0; blur < 2; ++blur) {
         Composer composer(g);
         if (composer.load() != kOk) return 1;

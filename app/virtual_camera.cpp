@@ -24,7 +24,8 @@ constexpr HResult kCompanionCrashed = kCompanionBase | 0xFF;
 constexpr HResult kCompanionTooSlow = kCompanionBase | 0xFE;
 constexpr auto kStopWait = std::chrono::seconds(10);
 
-int companion = 0;  // the companion's process id while it runs
+int companion = 0;             // the companion's process id while it runs
+std::string companionSection;  // the section it serves
 
 bool translateCompanion(HResult hr, std::string* message) {
     if ((hr & 0xFFFF0000u) != kCompanionBase) return false;
@@ -92,7 +93,7 @@ bool startVirtualCamera(const VirtualCameraConfig& config, std::string* failureT
     // Steps: identifier, release a camera left from before, create (start the companion), start (wait
     // until it serves the section).
     endCompanion();
-    const std::string section = config.sectionName.empty() ? kFrameSectionName : config.sectionName;
+    const std::string section = config.sectionName.empty() ? frameSectionName(getpid()) : config.sectionName;
     const std::string path =
         config.companionPath.empty() ? executableDir() + kCompanionName : config.companionPath;
     std::vector<std::string> args = {"--section", section, "--parent", std::to_string(getpid())};
@@ -113,6 +114,7 @@ bool startVirtualCamera(const VirtualCameraConfig& config, std::string* failureT
             reportFailure("Quillmere", __LINE__, hr, "Cannot start the camera");
         } else {
             logLine("camera started");
+            companionSection = section;
             return true;
         }
     }
@@ -126,7 +128,15 @@ bool startVirtualCamera(const VirtualCameraConfig& config, std::string* failureT
 }
 
 HResult removeVirtualCamera() {
-    return endCompanion();
+    const HResult hr = endCompanion();
+    // A companion that was killed could not remove its section: the name must not outlive the session.
+    if (!companionSection.empty()) removeFrameSection(companionSection);
+    companionSection.clear();
+    return hr;
+}
+
+std::string virtualCameraSection() {
+    return companion != 0 ? companionSection : std::string();
 }
 
 }  // namespace qm

@@ -26,6 +26,10 @@ bool startVirtualCamera(const VirtualCameraConfig& config, std::string* failureT
 // "camera removed, hr 0x%08X". kOk when none was running.
 HResult removeVirtualCamera();
 
+// The frame section of the companion this program started; empty while none runs (the engine then links to
+// nothing).
+std::string virtualCameraSection();
+
 // The camera's fixed class identifier (logged when it is created).
 constexpr const char* kCameraClassId = "{6F1C2B7A-3E58-4D09-A1C4-92B7E5D03F18}";
 

@@ -41,6 +41,9 @@ struct LaunchOptions {
     Fit wearFit[kWearSlots];
     bool software = false;
     std::string record;  // the companion records the session to this file instead of serving a device
+    // Set by start-up, not the command line: the frame section of the companion this run started. Empty
+    // (no camera, --no-camera): the engine sends its frames nowhere.
+    std::string frameSection;
 };
 
 // Switches read only by start-up, outside the record.

@@ -315,7 +315,8 @@ HResult Engine::sendFrame(int frameIndex) {
     if (failed(hr) || !view.pixels)
         return reportFailure("Engine", __LINE__, failed(hr) ? hr : kFail, "readback");
 
-    if (!link_.up() && frameIndex % 30 == 0) link_.tryOpen(setup_.sectionName);
+    const std::string& section = setup_.sectionName.empty() ? options_.frameSection : setup_.sectionName;
+    if (!link_.up() && !section.empty() && frameIndex % 30 == 0) link_.tryOpen(section);
     if (link_.up()) link_.write(view.pixels, view.pitch);
 
     if (!options_.dumpPath.empty() && frameIndex == options_.dumpAt) {

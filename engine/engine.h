@@ -28,7 +28,7 @@ namespace qm {
 // run on the engine thread.
 struct EngineSetup {
     SharedState* shared = nullptr;
-    std::string sectionName = kFrameSectionName;
+    std::string sectionName;  // empty: the launch options' frame section
     std::function<std::unique_ptr<VideoBackend>()> makeVideo;
     std::function<std::unique_ptr<FrameDrawing>(const LaunchOptions&)> makeDrawing;
     std::function<std::unique_ptr<FaceTracking>(const LaunchOptions&)> makeTracking;

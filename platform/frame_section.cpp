@@ -146,6 +146,14 @@ void FrameLink::write(const uint8_t* pixels, long pitch) {
     sequence.fetch_add(1);  // even: complete
 }
 
+void removeFrameSection(const std::string& name) {
+    shm_unlink(name.c_str());
+}
+
+std::string frameSectionName(int programPid) {
+    return std::string(kFrameSectionName) + "." + std::to_string(getuid()) + "." + std::to_string(programPid);
+}
+
 bool frameSectionReady(const std::string& name, uint32_t ownerPid) {
     int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) return false;

@@ -14,6 +14,9 @@
 namespace qm {
 
 constexpr const char* kFrameSectionName = "/QuillmereFrames.v1";
+// The section of one program run: the name above with this user's id and the program's process id, so
+// neither another user nor another run of the same user ever shares it.
+std::string frameSectionName(int programPid);
 constexpr uint32_t kFrameMagic = 0x514D4631;  // 'QMF1' as a multi-character constant
 constexpr uint32_t kFrameWidth = 1280;
 constexpr uint32_t kFrameHeight = 720;
@@ -78,6 +81,9 @@ public:
 private:
     uint8_t* view_ = nullptr;
 };
+
+// Removes the name of a section whose companion died without removing it.
+void removeFrameSection(const std::string& name);
 
 // True once the section exists, is large enough, and carries the magic and the given owner's process id.
 bool frameSectionReady(const std::string& name, uint32_t ownerPid);

@@ -23,8 +23,9 @@ namespace {
 
 constexpr size_t kObjectSize = 64;
 
+// Per user: another user's runs never see this user's signal, and cannot hold its name.
 std::string objectName(const std::string& name) {
-    return "/" + name;
+    return "/" + name + "." + std::to_string(getuid());
 }
 
 StopSignal::Shared* mapObject(int fd, int* error) {

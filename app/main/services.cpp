@@ -19,7 +19,11 @@ StartupServices programServices() {
         return started;
     };
     services.removeVirtualCamera = [] { return removeVirtualCamera(); };
-    services.startEngine = [](const LaunchOptions& options) { return startEngine(options); };
+    services.startEngine = [](const LaunchOptions& options) {
+        LaunchOptions withCamera = options;
+        withCamera.frameSection = virtualCameraSection();
+        return startEngine(withCamera);
+    };
     services.stopEngine = [] { stopEngine(); };
     services.runWindow = [](LaunchOptions& options) { runMainWindow(options); };
     return services;

@@ -69,6 +69,14 @@ bool sectionExists(const std::string& name) {
     return true;
 }
 
+// Whether any program run of this user still has a frame section (the integration tests run one at a time).
+bool programSectionLeft() {
+    const std::string prefix = std::string(kFrameSectionName + 1) + "." + std::to_string(getuid()) + ".";
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
 // Maps the companion's section once it is published.
 uint8_t* waitForSection(const std::string& name, int timeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
@@ -199,7 +207,7 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     EXPECT_EQ(probeVideo(recording), "1280,720,50") << run.log;
     EXPECT_NE(run.log.find("camera started"), std::string::npos);
     EXPECT_NE(run.log.find("camera removed, hr 0x00000000"), std::string::npos) << run.log;
-    EXPECT_FALSE(sectionExists(kFrameSectionName));
+    EXPECT_FALSE(programSectionLeft());
 
     // The companion is killed mid-session: the program carries on and reports the removal's result.
     ProgramRun killed =
@@ -212,7 +220,27 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     EXPECT_EQ(killed.exitCode, 0) << killed.log;
     EXPECT_NE(killed.log.find("engine stopped"), std::string::npos) << killed.log;
     EXPECT_NE(killed.log.find("camera removed, hr 0x8A5600FF"), std::string::npos) << killed.log;
-    shm_unlink(kFrameSectionName);
+}
+
+TEST(Program, RunsAtTheSameTimeKeepTheirFramesApart) {
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    // Three runs at once: two recordings of different lengths and one without a camera. Each recording
+    // holds its own run's frames only, and the run without a camera sends to nobody's.
+    ProgramRun second, quiet;
+    ProgramRun first =
+        runProgram({"--file", clip, "--frames", "60", "--plain", "--record", dir.file("a.mp4")}, [&](pid_t) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            quiet = runProgram({"--file", clip, "--frames", "30", "--no-camera"});
+            second = runProgram({"--file", clip, "--frames", "40", "--plain", "--record", dir.file("b.mp4")});
+        });
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(probeVideo(dir.file("a.mp4")), "1280,720,60");
+    EXPECT_EQ(probeVideo(dir.file("b.mp4")), "1280,720,40");
+    EXPECT_FALSE(programSectionLeft());
 }
 
 TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
@@ -224,9 +252,9 @@ TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
         kill(pid, SIGKILL);  // no orderly shutdown: the companion learns of it from the kernel
     });
     // The companion finishes the file on its own once its parent is gone.
-    for (int waited = 0; waited < 10000 && sectionExists(kFrameSectionName); waited += 50)
+    for (int waited = 0; waited < 10000 && programSectionLeft(); waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(sectionExists(kFrameSectionName));
+    EXPECT_FALSE(programSectionLeft());
     std::string probe = probeVideo(recording);
     ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
     EXPECT_GT(std::atoi(probe.c_str() + 9), 10) << probe;

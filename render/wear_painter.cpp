@@ -341,11 +341,14 @@ void WearPainter::drawBeard(cairo_t* cr, int entry, const WornPicture& picture, 
     for (int side = 0; side < 2; ++side) {
         cairo_save(s);
         cairo_set_matrix(s, &faceToCanvas);
+        // Each pixel belongs to one half: antialiased edges on both sides of the split would leave a seam.
+        cairo_set_antialias(s, CAIRO_ANTIALIAS_NONE);
         if (side == 0)
             cairo_rectangle(s, split - 100000.0, -100000, 100000, 200000);
         else
             cairo_rectangle(s, split, -100000, 100000, 200000);
         cairo_clip(s);
+        cairo_set_antialias(s, CAIRO_ANTIALIAS_DEFAULT);
         cairo_set_operator(s, CAIRO_OPERATOR_OVER);
         cairo_set_matrix(s, &halves[side]);
         cairo_set_source_surface(s, source, 0, 0);

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/wear_catalogue.h"
 #include "render/affine_blit.h"
 #include "render/graphics.h"
-#include "base/wear_catalogue.h"
 
 namespace qm {
 
@@ -177,8 +177,9 @@ int WearPainter::load(const std::string& folder, bool highQuality, const FacePic
     return loaded;
 }
 
-bool WearPainter::active(const WearSelection& selection) const {
-    for (const WornItem& item : selection)
+bool WearPainter::active(const FrameFilters& filters) const {
+    if (!filters.filtering) return false;
+    for (const WornItem& item : filters.wear)
         if (item.entry >= 0 && item.entry < kWearCatalogueSize) return true;
     return false;
 }
@@ -188,9 +189,9 @@ void WearPainter::reset() {
         f->reset();
 }
 
-const WornPicture* WearPainter::pictureFor(const WearSelection& selection, int slot) const {
+const WornPicture* WearPainter::pictureFor(const WearSlots& slots, int slot) const {
     if (slot < 0 || slot >= kWearSlots) return nullptr;
-    const int entry = selection[slot].entry;
+    const int entry = slots[slot].entry;
     if (entry < 0 || entry >= kWearCatalogueSize || kWearCatalogue[entry].kind != slot) return nullptr;
     return byEntry_[entry];
 }
@@ -396,13 +397,16 @@ void WearPainter::drawBeard(cairo_t* cr, int entry, const WornPicture& picture, 
 }
 
 void WearPainter::drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& face, const HeadFrame& head,
-                              const uint8_t* frame, int frameWidth, int frameHeight, int frameIndex,
-                              const cairo_matrix_t& faceToCanvas) {
-    // 1. The skin colour, sampled at most every sixth frame and eased toward.
-    if (frameIndex - skinFrame_ > 5) {
+                              Graphics& g, int frameIndex, const cairo_matrix_t& faceToCanvas) {
+    // 1. The skin colour from the source frame, sampled at most every sixth frame and eased toward.
+    if (frameIndex - skinFrame_ > 5 && g.source) {
         skinFrame_ = frameIndex;
+        cairo_surface_flush(g.source.get());
+        const uint8_t* frame = cairo_image_surface_get_data(g.source.get());
         float rgb[3];
-        if (sampleCapSkin(frame, frameWidth, frameHeight, face.leftEye, face.rightEye, face.roll, rgb)) {
+        if (frame && cairo_image_surface_get_stride(g.source.get()) == g.sourceWidth * 4 &&
+            sampleCapSkin(frame, g.sourceWidth, g.sourceHeight, face.leftEye, face.rightEye, face.roll,
+                          rgb)) {
             for (int k = 0; k < 3; ++k)
                 skin_[k] = skinKnown_ ? skin_[k] + 0.2f * (rgb[k] - skin_[k]) : rgb[k];
             skinKnown_ = true;
@@ -475,19 +479,18 @@ void WearPainter::drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& f
     cairo_restore(cr);
 }
 
-void WearPainter::drawItems(cairo_t* cr, const WearSelection& selection, const HeadFrame& head,
+void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame& head,
                             const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face) {
     drawn_.wig = drawn_.hat = false;
     drawn_.beardRows = 0;
     float wigTop = 0, wigWidth = 0;
     // Hair.
-    if (const WornPicture* hair = pictureFor(selection, kWearHair)) {
-        const WearEntry& item = kWearCatalogue[selection[kWearHair].entry];
+    if (const WornPicture* hair = pictureFor(slots, kWearHair)) {
+        const WearEntry& item = kWearCatalogue[slots[kWearHair].entry];
         WearPlacement place;
         if (placeWig(head, reference_, item.scale, item.offset, hair->holeFraction, hair->width, hair->height,
-                     selection[kWearHair].fit, &place, &wigTop, &wigWidth)) {
-            drawPicture(cr, *hair,
-                        placementMatrix(hair->width, hair->height, place, selection[kWearHair].fit),
+                     slots[kWearHair].fit, &place, &wigTop, &wigWidth)) {
+            drawPicture(cr, *hair, placementMatrix(hair->width, hair->height, place, slots[kWearHair].fit),
                         faceToCanvas);
             drawn_.wig = true;
             drawn_.wigTop = wigTop;
@@ -497,22 +500,22 @@ void WearPainter::drawItems(cairo_t* cr, const WearSelection& selection, const H
         }
     }
     // Beard.
-    if (const WornPicture* beard = pictureFor(selection, kWearBeard))
-        drawBeard(cr, selection[kWearBeard].entry, *beard, head, selection[kWearBeard].fit, faceToCanvas,
-                  realFace, face);
+    if (const WornPicture* beard = pictureFor(slots, kWearBeard))
+        drawBeard(cr, slots[kWearBeard].entry, *beard, head, slots[kWearBeard].fit, faceToCanvas, realFace,
+                  face);
     // Glasses.
-    if (const WornPicture* glasses = pictureFor(selection, kWearGlasses)) {
-        const WearEntry& item = kWearCatalogue[selection[kWearGlasses].entry];
+    if (const WornPicture* glasses = pictureFor(slots, kWearGlasses)) {
+        const WearEntry& item = kWearCatalogue[slots[kWearGlasses].entry];
         const WearPlacement place =
             placeGlasses(head, item.scale, item.offset, glasses->width, glasses->height);
         drawPicture(cr, *glasses,
-                    placementMatrix(glasses->width, glasses->height, place, selection[kWearGlasses].fit),
+                    placementMatrix(glasses->width, glasses->height, place, slots[kWearGlasses].fit),
                     faceToCanvas);
     }
     // Hat, over the wig.
-    if (const WornPicture* hat = pictureFor(selection, kWearHat)) {
-        const WearEntry& item = kWearCatalogue[selection[kWearHat].entry];
-        const Fit& fit = selection[kWearHat].fit;
+    if (const WornPicture* hat = pictureFor(slots, kWearHat)) {
+        const WearEntry& item = kWearCatalogue[slots[kWearHat].entry];
+        const Fit& fit = slots[kWearHat].fit;
         const WearPlacement place =
             placeHat(head, item.scale, item.offset, hat->width, hat->height, wigTop, wigWidth);
         drawPicture(cr, *hat, placementMatrix(hat->width, hat->height, place, fit), faceToCanvas);
@@ -523,9 +526,11 @@ void WearPainter::drawItems(cairo_t* cr, const WearSelection& selection, const H
     }
 }
 
-void WearPainter::drawOnPicture(cairo_t* cr, const WearSelection& selection, const FacePicture& picture,
-                                const FacePicturePlacement& where, float x, float y, float angle,
+void WearPainter::drawOnPicture(Graphics& g, const FrameFilters& filters, const DrawnFacePicture& drawn,
                                 const cairo_matrix_t& placement) {
+    if (!drawn.picture || !active(filters)) return;
+    const FacePicture& picture = *drawn.picture;
+    const FacePicturePlacement& where = drawn.where;
     const float h = where.horizontalScale, v = h * picture.anchors.verticalScale;
     auto frame = [&](float px, float py) {
         return Point2{(px - where.anchorX) * h, (py - where.anchorY) * v};
@@ -541,14 +546,17 @@ void WearPainter::drawOnPicture(cairo_t* cr, const WearSelection& selection, con
     head.foreheadWidth = h * picture.box.foreheadWidth;
     head.eyeLevelWidth = h * picture.box.eyeLevelWidth;
     head.mouthOpening = where.mouthDrop;
-    const cairo_matrix_t faceToCanvas = then(then(rotation(angle), translation(x, y)), placement);
-    drawItems(cr, selection, head, faceToCanvas, false, nullptr);
+    const cairo_matrix_t faceToCanvas =
+        then(then(rotation(drawn.angle), translation(drawn.x, drawn.y)), placement);
+    drawItems(g.cr.get(), filters.wear, head, faceToCanvas, false, nullptr);
 }
 
-void WearPainter::drawOnRealFace(cairo_t* cr, const WearSelection& selection, const FaceGeometry& face,
-                                 const LandmarkSet& landmarks, const uint8_t* frame, int frameWidth,
-                                 int frameHeight, int frameIndex, double elapsed,
+void WearPainter::drawOnRealFace(Graphics& g, const FrameFilters& filters, const FaceGeometry& face,
+                                 const LandmarkSet& landmarks, int frameIndex, double elapsed,
                                  const cairo_matrix_t& placement) {
+    if (!active(filters)) return;
+    cairo_t* cr = g.cr.get();
+    const WearSlots& slots = filters.wear;
     const double t = std::max(elapsed, 0.001);
     const Point2 centre = face.faceCentre;
     const float roll = face.roll;
@@ -589,13 +597,12 @@ void WearPainter::drawOnRealFace(cairo_t* cr, const WearSelection& selection, co
     if (!(mouthHole_[2] > 0.01f && mouthHole_[3] > 0.01f)) mouthHole_[2] = mouthHole_[3] = 0.01f;
 
     // 4. The bald cap goes under everything else.
-    const int hair = selection[kWearHair].entry;
+    const int hair = slots[kWearHair].entry;
     if (hair >= 0 && hair < kWearCatalogueSize && kWearCatalogue[hair].kind == kWearKindHair &&
         std::strcmp(kWearCatalogue[hair].id, "bald") == 0)
-        drawBaldCap(cr, selection[kWearHair].fit, face, head, frame, frameWidth, frameHeight, frameIndex,
-                    faceToCanvas);
+        drawBaldCap(cr, slots[kWearHair].fit, face, head, g, frameIndex, faceToCanvas);
     // 5–6. Hair, beard, glasses, hat.
-    drawItems(cr, selection, head, faceToCanvas, true, &face);
+    drawItems(cr, slots, head, faceToCanvas, true, &face);
 }
 
 }  // namespace qm

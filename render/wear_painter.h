@@ -11,10 +11,10 @@
 //
 // The composer's side, in short:
 //   WearPainter wear;
-//   wear.load(assetFolder, !software, morvelPicture);         // at start: "worn items: %d pictures"
-//   per frame, no face:           wear.reset();
-//   face kind 0, wear.active(s):  wear.drawOnRealFace(cr, s, face, landmarks, frame, w, h, index, t, P);
-//   face kinds 1, 2, 3, 5:        wear.drawOnPicture(cr, s, picture, where, x, y, angle, P);
+//   wear.load(g.assetFolder, g.onHardware, morvelPicture);  // at start: "worn items: %d pictures"
+//   per frame, no face:                 wear.reset();
+//   face kind 0, wear.active(filters):  wear.drawOnRealFace(g, filters, face, landmarks, index, t, P);
+//   face kinds 1, 2, 3, 5, 6:           wear.drawOnPicture(g, filters, drawnFace, P);
 #pragma once
 
 #include <cairo.h>
@@ -25,22 +25,20 @@
 #include <string>
 #include <vector>
 
+#include "base/frame_filters.h"
 #include "render/cairo_handles.h"
+#include "render/face_painter.h"
+#include "render/graphics.h"
 #include "render/one_euro_filter.h"
 #include "render/pictures.h"
 #include "render/replacement_faces.h"
 #include "render/wear_geometry.h"
-#include "base/filter_types.h"
 #include "tracking/face_types.h"
 
 namespace qm {
 
-// One slot's choice: its catalogue entry (-1 for none) and its fit {scale, x, y, rotation}.
-struct WornItem {
-    int entry = -1;
-    Fit fit;
-};
-using WearSelection = std::array<WornItem, kWearSlots>;
+// A frame's four slots (FrameFilters::wear).
+using WearSlots = WornItem[kWearSlots];
 
 // A loaded wear picture.
 struct WornPicture {
@@ -61,22 +59,21 @@ public:
     // copy nearest their size; otherwise straight from the full picture, bilinear.
     int load(const std::string& assetFolder, bool highQuality, const FacePicture& reference);
 
-    // At least one slot has an entry (the bald cap counts: it needs no picture).
-    bool active(const WearSelection& selection) const;
+    // Filters are on and at least one slot has an entry (the bald cap counts: it needs no picture).
+    bool active(const FrameFilters& filters) const;
     // The face was lost: the own-face filters start again from the next face's raw measures.
     void reset();
     // The slot's picture, or null when the slot is empty, its entry has no file or the file didn't load.
-    const WornPicture* pictureFor(const WearSelection& selection, int slot) const;
+    const WornPicture* pictureFor(const WearSlots& slots, int slot) const;
 
-    // On a face picture just drawn by drawFacePicture (where), anchored at (x, y) and turned by angle.
-    void drawOnPicture(cairo_t* cr, const WearSelection& selection, const FacePicture& picture,
-                       const FacePicturePlacement& where, float x, float y, float angle,
+    // On a face picture just drawn (drawn.picture null: nothing), onto the canvas.
+    void drawOnPicture(Graphics& g, const FrameFilters& filters, const DrawnFacePicture& drawn,
                        const cairo_matrix_t& placement);
-    // On the user's own face. frame: this frame's straight BGRA pixels (rows of width × 4 bytes), for the
-    // bald cap's skin colour; elapsed: seconds since the last frame with a face.
-    void drawOnRealFace(cairo_t* cr, const WearSelection& selection, const FaceGeometry& face,
-                        const LandmarkSet& landmarks, const uint8_t* frame, int frameWidth, int frameHeight,
-                        int frameIndex, double elapsed, const cairo_matrix_t& placement);
+    // On the user's own face, onto the canvas; the bald cap samples its skin colour from the source bitmap.
+    // elapsed: seconds since the last frame with a face.
+    void drawOnRealFace(Graphics& g, const FrameFilters& filters, const FaceGeometry& face,
+                        const LandmarkSet& landmarks, int frameIndex, double elapsed,
+                        const cairo_matrix_t& placement);
 
     // What the last drawn wig and hat covered, in the face frame (for tests and tools).
     struct Drawn {
@@ -89,15 +86,14 @@ public:
     const Drawn& lastDrawn() const { return drawn_; }
 
 private:
-    void drawItems(cairo_t* cr, const WearSelection& selection, const HeadFrame& head,
+    void drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame& head,
                    const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face);
     void drawPicture(cairo_t* cr, const WornPicture& picture, const Affine& pictureToFace,
                      const cairo_matrix_t& faceToCanvas);
     void drawBeard(cairo_t* cr, int entry, const WornPicture& picture, const HeadFrame& head, const Fit& fit,
                    const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face);
     void drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& face, const HeadFrame& head,
-                     const uint8_t* frame, int frameWidth, int frameHeight, int frameIndex,
-                     const cairo_matrix_t& faceToCanvas);
+                     Graphics& g, int frameIndex, const cairo_matrix_t& faceToCanvas);
     bool ensureScratch(cairo_t* cr);
     cairo_surface_t* warpedBeard(int entry, const WornPicture& picture, const JawWarp& warp, int* rows);
 

@@ -10,18 +10,32 @@
 #include <sstream>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "base/wear_catalogue.h"
 #include "render/pictures.h"
-#include "render/wear_catalogue.h"
 #include "test_files.h"
 
 namespace qm {
 namespace {
 
 int entryOf(int kind, const char* id) {
-    for (int i = 0; i < kWearCatalogueSize; ++i)
-        if (kWearCatalogue[i].kind == kind && std::strcmp(kWearCatalogue[i].id, id) == 0) return i;
-    return -1;
+    return findWearEntry(kind, id);
+}
+
+// Filters on, every slot empty.
+FrameFilters noWear() {
+    FrameFilters filters;
+    filters.filtering = true;
+    return filters;
+}
+
+// A face picture drawn upright with its centre anchor at (x, y).
+DrawnFacePicture drawnAt(const FacePicture& picture, const FacePicturePlacement& where, float x, float y) {
+    DrawnFacePicture drawn;
+    drawn.picture = &picture;
+    drawn.where = where;
+    drawn.x = x, drawn.y = y;
+    return drawn;
 }
 
 class WearTest : public ::testing::Test {
@@ -32,25 +46,28 @@ protected:
                   kOk);
         painter = new WearPainter;
         ASSERT_EQ(painter->load(assetPath(""), true, *morvel), 22);
+        // The canvas over a 1280 × 720 source, so P is the identity.
+        graphics = new Graphics;
+        ASSERT_EQ(initialiseGraphics(*graphics, GraphicsOptions{}), kOk);
+        ASSERT_EQ(createSourceBitmap(*graphics, 1280, 720), kOk);
     }
     static void TearDownTestSuite() {
+        delete graphics;
         delete painter;
         delete morvel;
     }
     void SetUp() override {
-        canvas.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1280, 720));
-        cr.reset(cairo_create(canvas.get()));
         cairo_matrix_init_identity(&identity);
         clear();
     }
     void clear() {
-        cairo_set_source_rgb(cr.get(), 0, 0, 1);
-        cairo_paint(cr.get());
+        cairo_set_source_rgb(graphics->cr.get(), 0, 0, 1);
+        cairo_paint(graphics->cr.get());
     }
     const uint8_t* pixel(int x, int y) {
-        cairo_surface_flush(canvas.get());
-        return cairo_image_surface_get_data(canvas.get()) + y * cairo_image_surface_get_stride(canvas.get()) +
-               x * 4;
+        cairo_surface_t* canvas = graphics->canvas.get();
+        cairo_surface_flush(canvas);
+        return cairo_image_surface_get_data(canvas) + y * cairo_image_surface_get_stride(canvas) + x * 4;
     }
     bool painted(int x, int y) {
         const uint8_t* p = pixel(x, y);
@@ -84,21 +101,21 @@ protected:
 
     static FacePicture* morvel;
     static WearPainter* painter;
-    SurfacePtr canvas;
-    ContextPtr cr;
+    static Graphics* graphics;
     cairo_matrix_t identity;
 };
 FacePicture* WearTest::morvel = nullptr;
 WearPainter* WearTest::painter = nullptr;
+Graphics* WearTest::graphics = nullptr;
 
 TEST_F(WearTest, WigTopSitsItsOffsetAboveTheMorvelsHeadTop) {
     const float h = 0.5f;
     for (const char* id : {"swept", "spiky", "bob", "curls"}) {
         clear();
-        WearSelection wear{};
-        wear[kWearHair].entry = entryOf(kWearKindHair, id);
-        painter->drawOnPicture(cr.get(), wear, *morvel, morvelAt(h), 640, 560, 0, identity);
-        const WearEntry& item = kWearCatalogue[wear[kWearHair].entry];
+        FrameFilters wear = noWear();
+        wear.wear[kWearHair].entry = entryOf(kWearKindHair, id);
+        painter->drawOnPicture(*graphics, wear, drawnAt(*morvel, morvelAt(h), 640, 560), identity);
+        const WearEntry& item = kWearCatalogue[wear.wear[kWearHair].entry];
         ASSERT_TRUE(painter->lastDrawn().wig) << id;
         const float expectedTop =
             (morvel->box.headTop + item.offset * morvel->height - 0.5f * morvel->height) * h;
@@ -112,13 +129,13 @@ TEST_F(WearTest, HatOverAWigIsAsWideAndSitsOnIt) {
     const float h = 0.5f;
     for (const char* wig : {"swept", "curls"})
         for (const char* hat : {"tophat", "party", "cowboy"}) {
-            WearSelection wear{};
-            wear[kWearHair].entry = entryOf(kWearKindHair, wig);
-            wear[kWearHat].entry = entryOf(kWearKindHat, hat);
-            painter->drawOnPicture(cr.get(), wear, *morvel, morvelAt(h), 640, 380, 0, identity);
+            FrameFilters wear = noWear();
+            wear.wear[kWearHair].entry = entryOf(kWearKindHair, wig);
+            wear.wear[kWearHat].entry = entryOf(kWearKindHat, hat);
+            painter->drawOnPicture(*graphics, wear, drawnAt(*morvel, morvelAt(h), 640, 380), identity);
             const WearPainter::Drawn& d = painter->lastDrawn();
             ASSERT_TRUE(d.wig && d.hat);
-            const WearEntry& item = kWearCatalogue[wear[kWearHat].entry];
+            const WearEntry& item = kWearCatalogue[wear.wear[kWearHat].entry];
             const float fw = d.hatWidth / item.scale;  // the forehead width the hat was sized by
             EXPECT_GE(fw, 0.8f * d.wigWidth - 0.01f) << wig << " " << hat;
             // The head top it sits on (its lower edge less offset forehead widths) is at most 0.05 forehead
@@ -183,21 +200,19 @@ struct SyntheticFace {
 TEST_F(WearTest, RealFaceItemsLandAroundTheFace) {
     SyntheticFace s;
     painter->reset();
-    WearSelection wear{};
-    wear[kWearGlasses].entry = entryOf(kWearKindGlasses, "black");
-    painter->drawOnRealFace(cr.get(), wear, s.face, s.landmarks, s.frame.data(), 1280, 720, 0, 1 / 30.0,
-                            identity);
+    FrameFilters wear = noWear();
+    wear.wear[kWearGlasses].entry = entryOf(kWearKindGlasses, "black");
+    painter->drawOnRealFace(*graphics, wear, s.face, s.landmarks, 0, 1 / 30.0, identity);
     // Thick frames: drawn on the eye line beside and between the eyes, nothing far below.
     EXPECT_TRUE(painted(640, 300) || painted(640, 290)) << "the bridge";
     EXPECT_TRUE(painted(600 - 45, 300) || painted(600 - 44, 290)) << "the left frame's outer side";
     EXPECT_FALSE(painted(640, 380));
 
     clear();
-    wear = {};
-    wear[kWearHat].entry = entryOf(kWearKindHat, "tophat");
+    wear = noWear();
+    wear.wear[kWearHat].entry = entryOf(kWearKindHat, "tophat");
     painter->reset();
-    painter->drawOnRealFace(cr.get(), wear, s.face, s.landmarks, s.frame.data(), 1280, 720, 0, 1 / 30.0,
-                            identity);
+    painter->drawOnRealFace(*graphics, wear, s.face, s.landmarks, 0, 1 / 30.0, identity);
     // The top hat's brim rests on the forehead, above the brows, and it rises above the head.
     const int bottom = lastPaintedRow();
     EXPECT_LT(bottom, 280);
@@ -205,11 +220,10 @@ TEST_F(WearTest, RealFaceItemsLandAroundTheFace) {
     EXPECT_LT(firstPaintedRow(), 120);
 
     clear();
-    wear = {};
-    wear[kWearBeard].entry = entryOf(kWearKindBeard, "full");
+    wear = noWear();
+    wear.wear[kWearBeard].entry = entryOf(kWearKindBeard, "full");
     painter->reset();
-    painter->drawOnRealFace(cr.get(), wear, s.face, s.landmarks, s.frame.data(), 1280, 720, 0, 1 / 30.0,
-                            identity);
+    painter->drawOnRealFace(*graphics, wear, s.face, s.landmarks, 0, 1 / 30.0, identity);
     EXPECT_FALSE(painted(640, 378)) << "the mouth shows through";
     EXPECT_TRUE(painted(640, 440)) << "the chin is covered";
     EXPECT_TRUE(painted(560, 360)) << "the jaw is covered";
@@ -217,15 +231,14 @@ TEST_F(WearTest, RealFaceItemsLandAroundTheFace) {
 }
 
 TEST_F(WearTest, TurningTheHeadNarrowsAndFadesOneBeardHalf) {
-    WearSelection wear{};
-    wear[kWearBeard].entry = entryOf(kWearKindBeard, "santa");
+    FrameFilters wear = noWear();
+    wear.wear[kWearBeard].entry = entryOf(kWearKindBeard, "santa");
     // White Santa beard over a blue canvas: its red channel tells how opaque it is.
     auto halves = [&](float lipShift, int* left, int* right, int* leftEdgeRed) {
         SyntheticFace s(lipShift);
         clear();
         painter->reset();
-        painter->drawOnRealFace(cr.get(), wear, s.face, s.landmarks, s.frame.data(), 1280, 720, 0, 1 / 30.0,
-                                identity);
+        painter->drawOnRealFace(*graphics, wear, s.face, s.landmarks, 0, 1 / 30.0, identity);
         *left = *right = 0;
         *leftEdgeRed = 0;
         for (int y = 300; y < 720; y += 2) {
@@ -271,26 +284,26 @@ TEST(WearMissing, EveryFileMissingLoadsNothingAndDrawsNothing) {
     EXPECT_NE(text.str().find("missing picture acc_beard_pencil.png"), std::string::npos);
     EXPECT_NE(text.str().find("worn items: 0 pictures"), std::string::npos);
 
-    SurfacePtr canvas(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1280, 720));
-    ContextPtr cr(cairo_create(canvas.get()));
+    Graphics graphics;
+    ASSERT_EQ(initialiseGraphics(graphics, GraphicsOptions{}), kOk);
+    ASSERT_EQ(createSourceBitmap(graphics, 1280, 720), kOk);
     cairo_matrix_t identity;
     cairo_matrix_init_identity(&identity);
-    WearSelection wear{};
+    FrameFilters wear = noWear();
     for (int slot = 0; slot < kWearSlots; ++slot)
-        wear[slot].entry = entryOf(slot, kWearCatalogue[slot == 0   ? 0
-                                                        : slot == 1 ? 5
-                                                        : slot == 2 ? 13
-                                                                    : 18]
-                                             .id);
+        wear.wear[slot].entry = entryOf(slot, kWearCatalogue[slot == 0   ? 0
+                                                             : slot == 1 ? 5
+                                                             : slot == 2 ? 13
+                                                                         : 18]
+                                                  .id);
     EXPECT_TRUE(painter.active(wear));
     SyntheticFace s;
     FacePicturePlacement where{};
     where.horizontalScale = 1;
-    painter.drawOnPicture(cr.get(), wear, morvel, where, 640, 360, 0, identity);
-    painter.drawOnRealFace(cr.get(), wear, s.face, s.landmarks, s.frame.data(), 1280, 720, 0, 1 / 30.0,
-                           identity);
+    painter.drawOnPicture(graphics, wear, drawnAt(morvel, where, 640, 360), identity);
+    painter.drawOnRealFace(graphics, wear, s.face, s.landmarks, 0, 1 / 30.0, identity);
     EXPECT_FALSE(painter.lastDrawn().wig || painter.lastDrawn().hat);
-    EXPECT_EQ(cairo_status(cr.get()), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_status(graphics.cr.get()), CAIRO_STATUS_SUCCESS);
 }
 
 }  // namespace

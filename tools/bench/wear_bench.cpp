@@ -6,46 +6,46 @@
 #include <cstring>
 #include <vector>
 
+#include "base/wear_catalogue.h"
 #include "render/pictures.h"
-#include "render/wear_catalogue.h"
 #include "render/wear_painter.h"
 
 namespace {
 
 using namespace qm;
 
-int entryOf(int kind, const char* id) {
-    for (int i = 0; i < kWearCatalogueSize; ++i)
-        if (kWearCatalogue[i].kind == kind && std::strcmp(kWearCatalogue[i].id, id) == 0) return i;
-    return -1;
-}
-
 struct Scene {
     FacePicture morvel;
     WearPainter painter;
-    SurfacePtr canvas{cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1280, 720)};
-    ContextPtr cr{cairo_create(canvas.get())};
-    std::vector<uint8_t> frame = std::vector<uint8_t>(1280 * 720 * 4, 150);
+    Graphics g;  // the canvas over a 1280 × 720 grey source: P is the identity
     cairo_matrix_t identity;
-    Scene(bool highQuality) {
+    explicit Scene(bool highQuality) {
+        GraphicsOptions options;
+        options.software = !highQuality;
+        initialiseGraphics(g, options);
+        createSourceBitmap(g, 1280, 720);
+        const std::vector<uint8_t> frame(1280 * 720 * 4, 150);
+        uploadSourceFrame(g, frame.data(), 1280 * 4);
         loadFacePicture(assetPath("morvel.png"), kFaceAnchors[kMorvelPicture], nullptr, &morvel);
         painter.load(assetPath(""), highQuality, morvel);
         cairo_matrix_init_identity(&identity);
     }
 };
 
-WearSelection fourSlots(const char* hair, const char* hat, const char* glasses, const char* beard) {
-    WearSelection wear{};
-    wear[kWearHair].entry = entryOf(kWearKindHair, hair);
-    wear[kWearHat].entry = entryOf(kWearKindHat, hat);
-    wear[kWearGlasses].entry = entryOf(kWearKindGlasses, glasses);
-    wear[kWearBeard].entry = entryOf(kWearKindBeard, beard);
-    return wear;
+FrameFilters fourSlots(const char* hair, const char* hat, const char* glasses, const char* beard) {
+    FrameFilters filters;
+    filters.filtering = true;
+    const char* ids[kWearSlots] = {hair, hat, glasses, beard};
+    for (int slot = 0; slot < kWearSlots; ++slot) {
+        filters.wear[slot].id = ids[slot];
+        filters.wear[slot].entry = findWearEntry(slot, ids[slot]);
+    }
+    return filters;
 }
 
 void BM_WearRealFace(benchmark::State& state) {
     Scene scene(state.range(0) != 0);
-    const WearSelection wear = fourSlots("curls", "tophat", "aviator", "full");
+    const FrameFilters wear = fourSlots("curls", "tophat", "aviator", "full");
     FaceGeometry face;
     LandmarkSet landmarks;
     int index = 0;
@@ -64,8 +64,7 @@ void BM_WearRealFace(benchmark::State& state) {
         landmarks.landmarks[362] = {676, 300}, landmarks.landmarks[263] = {724, 300};
         landmarks.landmarks[132] = {520, 400}, landmarks.landmarks[361] = {760, 400};
         landmarks.landmarks[13] = {640 + turn, 418};
-        scene.painter.drawOnRealFace(scene.cr.get(), wear, face, landmarks, scene.frame.data(), 1280, 720,
-                                     index, 1 / 30.0, scene.identity);
+        scene.painter.drawOnRealFace(scene.g, wear, face, landmarks, index, 1 / 30.0, scene.identity);
         ++index;
     }
 }
@@ -73,7 +72,7 @@ BENCHMARK(BM_WearRealFace)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_WearBaldRealFace(benchmark::State& state) {
     Scene scene(true);
-    const WearSelection wear = fourSlots("bald", "crown", "round", "santa");
+    const FrameFilters wear = fourSlots("bald", "crown", "round", "santa");
     FaceGeometry face;
     face.leftEye = {580, 300}, face.rightEye = {700, 300};
     face.faceCentre = {640, 380}, face.mouthCentre = {640, 420}, face.innerMouth = {640, 418};
@@ -87,14 +86,13 @@ void BM_WearBaldRealFace(benchmark::State& state) {
     landmarks.landmarks[13] = {640, 418};
     int index = 0;
     for (auto _ : state)
-        scene.painter.drawOnRealFace(scene.cr.get(), wear, face, landmarks, scene.frame.data(), 1280, 720,
-                                     index++, 1 / 30.0, scene.identity);
+        scene.painter.drawOnRealFace(scene.g, wear, face, landmarks, index++, 1 / 30.0, scene.identity);
 }
 BENCHMARK(BM_WearBaldRealFace)->Unit(benchmark::kMillisecond);
 
 void BM_WearMorvel(benchmark::State& state) {
     Scene scene(true);
-    const WearSelection wear = fourSlots("curls", "tophat", "aviator", "full");
+    const FrameFilters wear = fourSlots("curls", "tophat", "aviator", "full");
     // The morvel drawn 300 pixels wide, as on a face filling a third of the frame.
     const float h = 300 / scene.morvel.width;
     FacePicturePlacement where{};
@@ -103,11 +101,14 @@ void BM_WearMorvel(benchmark::State& state) {
     where.leftEyeX = 0.3f * W, where.leftEyeY = 0.38f * H, where.rightEyeX = 0.7f * W,
     where.rightEyeY = 0.38f * H;
     where.mouthX = 0.5f * W, where.mouthY = 0.64f * H;
+    DrawnFacePicture drawn;
+    drawn.picture = &scene.morvel;
+    drawn.x = 640, drawn.y = 400, drawn.angle = 0.05f;
     int index = 0;
     for (auto _ : state) {
         where.mouthDrop = 20 + 15 * std::sin(index++ * 0.3f);
-        scene.painter.drawOnPicture(scene.cr.get(), wear, scene.morvel, where, 640, 400, 0.05f,
-                                    scene.identity);
+        drawn.where = where;
+        scene.painter.drawOnPicture(scene.g, wear, drawn, scene.identity);
     }
 }
 BENCHMARK(BM_WearMorvel)->Unit(benchmark::kMillisecond);

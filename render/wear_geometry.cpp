@@ -201,36 +201,39 @@ int warpedRows(int ph, float opening) {
     return std::min(warpBitmapRows(ph), ph + static_cast<int>(std::ceil(opening)) + 1);
 }
 
-int warpBeard(const uint8_t* src, int pw, int ph, float offset, const JawWarp& warp, uint8_t* dst,
-              int dstStride, float* weights) {
+int warpBeard(const uint8_t* src, int srcStride, int pw, int ph, float offset, const JawWarp& warp,
+              uint8_t* dst, int dstStride, float* weights, bool topRowsInPlace) {
     if (!src || !dst || pw <= 0 || ph <= 0) return 0;
     const int rows = warpedRows(ph, warp.opening);
     const float mr = offset * ph;
     const int r0 = static_cast<int>(std::clamp(mr, 0.0f, static_cast<float>(ph)));
     const size_t rowBytes = static_cast<size_t>(pw) * 4;
-    for (int i = 0; i < std::min(r0, rows); ++i)
-        std::memcpy(dst + static_cast<size_t>(i) * dstStride, src + i * rowBytes, rowBytes);
+    auto srcRow = [&](int i) {
+        return reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(i) * srcStride);
+    };
+    if (!topRowsInPlace)
+        for (int i = 0; i < std::min(r0, rows); ++i)
+            std::memcpy(dst + static_cast<size_t>(i) * dstStride, srcRow(i), rowBytes);
     const float half = pw / 2.0f;
     for (int j = 0; j < pw; ++j) {
         const float q = std::clamp(std::fabs(j + 0.5f - half) / half, 0.0f, 1.0f);
-        weights[j] = (1 - smoothstep(q)) * warp.opening;
+        weights[j] = (1 - smoothstep(q)) * warp.opening * 256;  // in 1/256 rows
     }
     const float band = std::max(warp.band, 1e-3f);
     for (int i = r0; i < rows; ++i) {
         const float t = smoothstep((i - mr) / band);
         uint32_t* out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(i) * dstStride);
         for (int j = 0; j < pw; ++j) {
-            // The source row, in 1/256 pixels; rows below the picture are clear.
-            const int sy = std::max(0, static_cast<int>(std::lround((i - t * weights[j]) * 256)));
+            // The source row, in 1/256 rows; rows below the picture are clear.
+            const int sy = std::max(0, static_cast<int>(i * 256 - t * weights[j] + 0.5f));
             const int y0 = sy >> 8;
             const uint32_t f = static_cast<uint32_t>(sy & 255);
             if (y0 >= ph) {
                 out[j] = 0;
                 continue;
             }
-            const uint32_t a = reinterpret_cast<const uint32_t*>(src + y0 * rowBytes)[j];
-            const uint32_t b =
-                y0 + 1 < ph ? reinterpret_cast<const uint32_t*>(src + (y0 + 1) * rowBytes)[j] : 0;
+            const uint32_t a = srcRow(y0)[j];
+            const uint32_t b = y0 + 1 < ph ? srcRow(y0 + 1)[j] : 0;
             out[j] = f == 0 ? a : mix(a, b, f);
         }
     }

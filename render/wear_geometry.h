@@ -78,11 +78,12 @@ JawWarp jawWarpFor(float band, float offset, float mouthOpening, float drawnWidt
 // Rows of the cached warp bitmap for a beard of height ph, and rows one warp produces.
 int warpBitmapRows(int ph);
 int warpedRows(int ph, float opening);
-// Writes the warped beard into dst (rows dstStride bytes apart, at least warpedRows rows); weights is pw
-// floats of scratch. Rows above the mouth row are copied as they are; below it every column moves down by
-// up to K (the middle most, the sides not at all), easing in over the band. Returns the rows written.
-int warpBeard(const uint8_t* src, int pw, int ph, float offset, const JawWarp& warp, uint8_t* dst,
-              int dstStride, float* weights);
+// Writes the warped beard (src: rows srcStride bytes apart) into dst (rows dstStride bytes apart, at least
+// warpedRows rows); weights is pw floats of scratch. Rows above the mouth row are copied as they are (unless
+// topRowsInPlace: an earlier warp into the same dst copied them); below it every column moves down by up to
+// K (the middle most, the sides not at all), easing in over the band. Returns the rows written.
+int warpBeard(const uint8_t* src, int srcStride, int pw, int ph, float offset, const JawWarp& warp,
+              uint8_t* dst, int dstStride, float* weights, bool topRowsInPlace = false);
 
 // The head's pose from the landmarks with depths, with the crown and side extents in the face frame
 // (rotated by roll about faceCentre).

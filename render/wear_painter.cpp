@@ -19,11 +19,6 @@ cairo_matrix_t translation(double x, double y) {
     cairo_matrix_init_translate(&m, x, y);
     return m;
 }
-cairo_matrix_t scaling(double sx, double sy) {
-    cairo_matrix_t m;
-    cairo_matrix_init_scale(&m, sx, sy);
-    return m;
-}
 cairo_matrix_t rotation(double radians) {
     cairo_matrix_t m;
     cairo_matrix_init_rotate(&m, radians);
@@ -51,14 +46,6 @@ bool usable(const cairo_matrix_t& m) {
     return std::fabs(m.xx * m.yy - m.xy * m.yx) >= kMinDeterminant;
 }
 
-// Sets a brush's transform (brush space → user space).
-void setBrush(cairo_pattern_t* pattern, const cairo_matrix_t& brushToUser) {
-    cairo_matrix_t userToBrush = brushToUser;
-    if (cairo_matrix_invert(&userToBrush) != CAIRO_STATUS_SUCCESS)
-        cairo_matrix_init_scale(&userToBrush, 1e6, 1e6);
-    cairo_pattern_set_matrix(pattern, &userToBrush);
-}
-
 void ellipsePath(cairo_t* cr, double cx, double cy, double rx, double ry) {
     cairo_save(cr);
     cairo_translate(cr, cx, cy);
@@ -74,45 +61,95 @@ Point2 toFrame(Point2 p, Point2 centre, float roll) {
     return {c * dx + s * dy, -s * dx + c * dy};
 }
 
-// A device-space box, grown by the points it takes.
-struct Box {
-    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-    void add(const cairo_matrix_t& m, double x, double y) {
-        cairo_matrix_transform_point(&m, &x, &y);
-        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
-    }
-    void addRect(const cairo_matrix_t& m, double w, double h) {
-        add(m, 0, 0), add(m, w, 0), add(m, 0, h), add(m, w, h);
-    }
-    // Whole pixels inside a target of the given size; false when nothing is left.
-    bool clampTo(int width, int height, int* bx, int* by, int* bw, int* bh) const {
-        const int left = std::max(0, static_cast<int>(std::floor(std::max(x0, -1.0))) - 2);
-        const int top = std::max(0, static_cast<int>(std::floor(std::max(y0, -1.0))) - 2);
-        const int right = std::min(width, static_cast<int>(std::ceil(std::min(x1, double(width)))) + 2);
-        const int bottom = std::min(height, static_cast<int>(std::ceil(std::min(y1, double(height)))) + 2);
-        if (left >= right || top >= bottom) return false;
-        *bx = left, *by = top, *bw = right - left, *bh = bottom - top;
-        return true;
-    }
-};
-
 GradientStop white(double position, double alpha) {
     return {position, 1, 1, 1, alpha};
 }
 
-SurfacePtr reducedCopy(cairo_surface_t* picture, int level) {
-    const int w = cairo_image_surface_get_width(picture), h = cairo_image_surface_get_height(picture);
-    SurfacePtr copy = makePaddedSurface(std::max(1, w >> level), std::max(1, h >> level));
-    if (checkSurface(copy.get()) != kOk) return nullptr;
-    ContextPtr c(cairo_create(copy.get()));
-    cairo_scale(c.get(), static_cast<double>(cairo_image_surface_get_width(copy.get())) / w,
-                static_cast<double>(cairo_image_surface_get_height(copy.get())) / h);
-    cairo_set_source_surface(c.get(), picture, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
-    cairo_paint(c.get());
-    if (cairo_status(c.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
-    return copy;
+// The opaque bounds of a premultiplied ARGB32 surface; false when it has no opaque pixel.
+bool opaqueBounds(cairo_surface_t* surface, int* x0, int* y0, int* x1, int* y1) {
+    cairo_surface_flush(surface);
+    const uint8_t* data = cairo_image_surface_get_data(surface);
+    const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    *x0 = w, *y0 = h, *x1 = 0, *y1 = 0;
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < w; ++x)
+            if (row[x] >> 24)
+                *x0 = std::min(*x0, x), *x1 = std::max(*x1, x + 1), *y0 = std::min(*y0, y),
+                *y1 = std::max(*y1, y + 1);
+    }
+    return *x0 < *x1;
 }
+
+// The picture at 1 / 2^level of its size, cropped to its opaque pixels unless whole is asked for.
+WornLevel makeLevel(cairo_surface_t* picture, int level, bool whole) {
+    WornLevel out;
+    const int w = cairo_image_surface_get_width(picture), h = cairo_image_surface_get_height(picture);
+    const int lw = std::max(1, w >> level), lh = std::max(1, h >> level);
+    SurfacePtr sized;
+    if (level == 0) {
+        sized.reset(cairo_surface_reference(picture));
+    } else {
+        sized = makePaddedSurface(lw, lh);
+        if (checkSurface(sized.get()) != kOk) return out;
+        ContextPtr c(cairo_create(sized.get()));
+        cairo_scale(c.get(), static_cast<double>(lw) / w, static_cast<double>(lh) / h);
+        cairo_set_source_surface(c.get(), picture, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(c.get()), CAIRO_FILTER_GOOD);
+        cairo_paint(c.get());
+        if (cairo_status(c.get()) != CAIRO_STATUS_SUCCESS) return out;
+    }
+    out.stepX = static_cast<double>(w) / lw, out.stepY = static_cast<double>(h) / lh;
+    int x0 = 0, y0 = 0, x1 = lw, y1 = lh;
+    if (!whole && !opaqueBounds(sized.get(), &x0, &y0, &x1, &y1)) return out;
+    if (whole || (x0 == 0 && y0 == 0 && x1 == lw && y1 == lh)) {
+        out.bitmap = std::move(sized);
+        out.spans.resize(static_cast<size_t>(lh));
+        measureRowSpans(out.bitmap.get(), 0, lh, out.spans.data());
+        return out;
+    }
+    SurfacePtr cropped = makePaddedSurface(x1 - x0, y1 - y0);
+    if (checkSurface(cropped.get()) != kOk) return out;
+    cairo_surface_flush(sized.get());
+    const uint8_t* from = cairo_image_surface_get_data(sized.get());
+    uint8_t* to = cairo_image_surface_get_data(cropped.get());
+    const int fromStride = cairo_image_surface_get_stride(sized.get());
+    const int toStride = cairo_image_surface_get_stride(cropped.get());
+    for (int y = y0; y < y1; ++y)
+        std::memcpy(to + static_cast<size_t>(y - y0) * toStride,
+                    from + static_cast<size_t>(y) * fromStride + x0 * 4, static_cast<size_t>(x1 - x0) * 4);
+    cairo_surface_mark_dirty(cropped.get());
+    out.bitmap = std::move(cropped);
+    out.spans.resize(static_cast<size_t>(y1 - y0));
+    measureRowSpans(out.bitmap.get(), 0, y1 - y0, out.spans.data());
+    out.x = x0, out.y = y0;
+    return out;
+}
+
+// A level's pixels → the picture's pixels.
+cairo_matrix_t levelToPicture(const WornLevel& level) {
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, level.stepX, 0, 0, level.stepY, level.x * level.stepX, level.y * level.stepY);
+    return m;
+}
+
+// The face frame's x and y of a canvas point, as linear functions {a, b, c} of it.
+struct FrameOfCanvas {
+    double x[3], y[3];
+};
+FrameOfCanvas frameOfCanvas(const cairo_matrix_t& faceToCanvas) {
+    cairo_matrix_t m = faceToCanvas;
+    cairo_matrix_invert(&m);  // callers checked usable()
+    return {{m.xx, m.xy, m.x0}, {m.yx, m.yy, m.y0}};
+}
+// (f − origin) / scale of a linear function f, into out.
+void shifted(const double f[3], double origin, double scale, double out[3]) {
+    out[0] = f[0] / scale, out[1] = f[1] / scale, out[2] = (f[2] - origin) / scale;
+}
+
+// Bald cap colours are painted over the unit disc into a square of this many pixels.
+constexpr int kCapPixels = 256;
 
 constexpr int kMaxEntries = 32;
 static_assert(kWearCatalogueSize <= kMaxEntries);
@@ -127,11 +164,6 @@ WearPainter::WearPainter()
       eyeDistance_{0.1, 1.0, 1.0},
       mouthX_{0.1, 1.0, 1.0},
       mouthY_{0.1, 1.0, 1.0} {
-    edgeVignette72_ = makeRadialBrush({white(0, 0), white(0.72, 0), white(1, 1)});
-    edgeVignette50_ = makeRadialBrush({white(0, 0), white(0.5, 0), white(1, 1)});
-    whiteGlow_ = makeRadialBrush({white(0, 0.12), white(1, 0)});
-    verticalFadeIn_ = makeLinearBrush(0, 0, 0, 1, {white(0, 0), white(1, 1)});
-    sideFade_ = makeLinearBrush(0, 0, 1, 0, {white(0, 0), white(1, 1)});
     skinFrame_ = INT_MIN / 2;
 }
 
@@ -139,7 +171,7 @@ int WearPainter::load(const std::string& folder, bool highQuality, const FacePic
     highQuality_ = highQuality;
     pictures_.clear();
     std::fill(std::begin(byEntry_), std::end(byEntry_), nullptr);
-    warpEntry_ = -1;
+    warpEntry_ = warpLevel_ = -1;
     reference_.width = morvel.width;
     reference_.height = morvel.height;
     reference_.headTop = morvel.box.headTop;
@@ -151,7 +183,7 @@ int WearPainter::load(const std::string& folder, bool highQuality, const FacePic
         const std::string file = wearPictureFile(entry);
         if (file.empty()) continue;
         Picture picture;
-        const bool measured = entry.kind == kWearKindHair || entry.kind == kWearKindBeard;
+        const bool measured = entry.kind == kWearKindHair;  // for the crown opening
         if (loadPicture(folder + file, measured, &picture) != kOk) {
             logLine("missing picture %s", file.c_str());
             continue;
@@ -161,11 +193,10 @@ int WearPainter::load(const std::string& folder, bool highQuality, const FacePic
         worn.height = cairo_image_surface_get_height(picture.bitmap.get());
         if (entry.kind == kWearKindHair)
             worn.holeFraction = holeFraction(picture.pixels.data(), worn.width, worn.height);
-        if (entry.kind == kWearKindBeard) worn.pixels = std::move(picture.pixels);
-        worn.bitmap = std::move(picture.bitmap);
-        if (highQuality)
-            for (int level = 1; level <= 2; ++level)
-                worn.reduced[level - 1] = reducedCopy(worn.bitmap.get(), level);
+        // Beards stay whole: the jaw warp works on their full rows and columns.
+        const bool whole = entry.kind == kWearKindBeard;
+        for (int level = 0; level < (highQuality ? 3 : 1); ++level)
+            worn.levels[level] = makeLevel(picture.bitmap.get(), level, whole);
         pictures_[file] = std::move(worn);
         ++loaded;
     }
@@ -196,208 +227,187 @@ const WornPicture* WearPainter::pictureFor(const WearSlots& slots, int slot) con
     return byEntry_[entry];
 }
 
-void WearPainter::drawPicture(cairo_t* cr, const WornPicture& picture, const Affine& pictureToFace,
-                              const cairo_matrix_t& faceToCanvas) {
+int WearPainter::levelFor(const WornPicture& picture, const cairo_matrix_t& pictureToCanvas) const {
+    if (!highQuality_) return 0;
+    // The copy nearest the drawn size: fewer pixels read and no aliasing when a large picture is drawn small.
+    const double drawnScale = std::sqrt(
+        std::fabs(pictureToCanvas.xx * pictureToCanvas.yy - pictureToCanvas.xy * pictureToCanvas.yx));
+    if (drawnScale < 0.35 && picture.levels[2].bitmap) return 2;
+    if (drawnScale < 0.7 && picture.levels[1].bitmap) return 1;
+    return 0;
+}
+
+void WearPainter::drawPicture(cairo_surface_t* canvas, const WornPicture& picture,
+                              const Affine& pictureToFace, const cairo_matrix_t& faceToCanvas) {
     const cairo_matrix_t drawing = then(fromAffine(pictureToFace), faceToCanvas);
     if (!usable(drawing)) return;
-    // The copy nearest the drawn size: less work and no aliasing when a large picture is drawn small.
-    const double drawnScale = std::sqrt(std::fabs(drawing.xx * drawing.yy - drawing.xy * drawing.yx));
-    int level = 0;
-    if (highQuality_)
-        level = drawnScale < 0.35 && picture.reduced[1] ? 2 : drawnScale < 0.7 && picture.reduced[0] ? 1 : 0;
-    cairo_surface_t* source = level == 0 ? picture.bitmap.get() : picture.reduced[level - 1].get();
-    const double step = static_cast<double>(picture.width) / cairo_image_surface_get_width(source);
-    const cairo_matrix_t sourceToCanvas = then(scaling(step, step), drawing);
-    cairo_surface_t* target = cairo_get_group_target(cr);
-    if (cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE &&
-        cairo_image_surface_get_format(target) == CAIRO_FORMAT_RGB24) {
-        drawPictureAffine(target, source, sourceToCanvas);
-        return;
-    }
-    cairo_save(cr);
-    cairo_set_matrix(cr, &sourceToCanvas);
-    cairo_set_source_surface(cr, source, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-    cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(source), cairo_image_surface_get_height(source));
-    cairo_fill(cr);
-    cairo_restore(cr);
+    const WornLevel& level = picture.levels[levelFor(picture, drawing)];
+    if (level.bitmap)
+        drawPictureAffine(canvas, level.bitmap.get(), then(levelToPicture(level), drawing), nullptr,
+                          level.spans.data());
 }
 
-bool WearPainter::ensureScratch(cairo_t* cr) {
-    cairo_surface_t* target = cairo_get_group_target(cr);
-    int width = 1280, height = 720;
-    if (cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE) {
-        width = cairo_image_surface_get_width(target);
-        height = cairo_image_surface_get_height(target);
-    }
-    if (scratch_ && cairo_image_surface_get_width(scratch_.get()) == width &&
-        cairo_image_surface_get_height(scratch_.get()) == height)
-        return true;
-    scratchCr_.reset();
-    scratch_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
-    if (checkSurface(scratch_.get()) != kOk) {
-        scratch_.reset();
-        return false;
-    }
-    scratchCr_.reset(cairo_create(scratch_.get()));
-    return cairo_status(scratchCr_.get()) == CAIRO_STATUS_SUCCESS;
-}
-
-cairo_surface_t* WearPainter::warpedBeard(int entry, const WornPicture& picture, const JawWarp& warp,
-                                          int* rows) {
-    const int pw = picture.width, ph = picture.height;
-    if (warpEntry_ != entry || !warpBitmap_) {
+cairo_surface_t* WearPainter::warpedBeard(int entry, const WornPicture& picture, int level,
+                                          const JawWarp& warp, int* rows) {
+    const WornLevel& sized = picture.levels[level];
+    cairo_surface_t* source = sized.bitmap.get();
+    if (!source) return nullptr;
+    const int pw = cairo_image_surface_get_width(source), ph = cairo_image_surface_get_height(source);
+    const JawWarp scaled{static_cast<float>(warp.opening / sized.stepY),
+                         static_cast<float>(warp.band / sized.stepY)};
+    const bool fresh = warpEntry_ != entry || warpLevel_ != level || !warpBitmap_;
+    if (fresh) {
         warpBitmap_ = makePaddedSurface(pw, warpBitmapRows(ph));
         if (checkSurface(warpBitmap_.get()) != kOk) {
             warpBitmap_.reset();
+            warpEntry_ = -1;
             return nullptr;
         }
         warpWeights_.assign(static_cast<size_t>(pw), 0.0f);
-        warpEntry_ = entry;
+        warpSpans_.assign(static_cast<size_t>(warpBitmapRows(ph)), RowSpan{});
+        warpEntry_ = entry, warpLevel_ = level;
         warpRowsLast_ = 0;
+    } else if (std::fabs(scaled.opening - warpLast_.opening) < 0.5f &&
+               std::fabs(scaled.band - warpLast_.band) < 0.5f) {
+        // Less than half a pixel of change: last frame's warp stands.
+        *rows = warpRowsLast_;
+        return warpBitmap_.get();
     }
+    cairo_surface_flush(source);
     cairo_surface_flush(warpBitmap_.get());
     uint8_t* data = cairo_image_surface_get_data(warpBitmap_.get());
     const int stride = cairo_image_surface_get_stride(warpBitmap_.get());
-    const int written = warpBeard(picture.pixels.data(), pw, ph, kWearCatalogue[entry].offset, warp, data,
-                                  stride, warpWeights_.data());
+    const int written =
+        warpBeard(cairo_image_surface_get_data(source), cairo_image_surface_get_stride(source), pw, ph,
+                  kWearCatalogue[entry].offset, scaled, data, stride, warpWeights_.data(), !fresh);
     // Rows a longer warp left behind are cleared: the bitmap is drawn whole.
     for (int i = written; i < warpRowsLast_; ++i)
         std::memset(data + static_cast<size_t>(i) * stride, 0, static_cast<size_t>(pw) * 4);
-    warpRowsLast_ = written;
     cairo_surface_mark_dirty(warpBitmap_.get());
+    // The rows above the mouth are the picture's own: measured once.
+    const int top = fresh ? 0 : std::clamp(static_cast<int>(kWearCatalogue[entry].offset * ph), 0, written);
+    measureRowSpans(warpBitmap_.get(), top, std::max(written, warpRowsLast_) - top, warpSpans_.data());
+    warpRowsLast_ = written;
+    warpLast_ = scaled;
     *rows = written;
     return warpBitmap_.get();
 }
 
-void WearPainter::drawBeard(cairo_t* cr, int entry, const WornPicture& picture, const HeadFrame& head,
-                            const Fit& fit, const cairo_matrix_t& faceToCanvas, bool realFace,
-                            const FaceGeometry* face) {
+void WearPainter::drawBeard(cairo_surface_t* canvas, int entry, const WornPicture& picture,
+                            const HeadFrame& head, const Fit& fit, const cairo_matrix_t& faceToCanvas,
+                            bool realFace) {
     const WearEntry& item = kWearCatalogue[entry];
     const float unit = realFace
                            ? frontalEye_
                            : std::hypot(head.rightEye.x - head.leftEye.x, head.rightEye.y - head.leftEye.y);
     const int pw = picture.width, ph = picture.height;
     const WearPlacement place = placeBeard(head, unit, item.scale, item.offset, pw, ph);
-    const Affine toFace = placementMatrix(pw, ph, place, fit);
-    JawWarp warp;
-    if (!picture.pixels.empty())
-        warp = jawWarpFor(item.band, item.offset, head.mouthOpening, place.targetWidth * fit.scale, pw, ph,
-                          realFace);
-    cairo_surface_t* source = picture.bitmap.get();
-    int rows = ph;
+    const cairo_matrix_t pictureToFace = fromAffine(placementMatrix(pw, ph, place, fit));
+    const cairo_matrix_t drawing = then(pictureToFace, faceToCanvas);
+    if (!usable(drawing) || !usable(faceToCanvas)) return;
+    const int level = levelFor(picture, drawing);
+    const WornLevel& sized = picture.levels[level];
+    cairo_surface_t* source = sized.bitmap.get();
+    const RowSpan* spans = sized.spans.data();
+    if (!source) return;
+    JawWarp warp = jawWarpFor(item.band, item.offset, head.mouthOpening, place.targetWidth * fit.scale, pw,
+                              ph, realFace);
+    double rows = ph;  // picture rows drawn
     if (warp.opening > 0) {
         int warped = 0;
-        if (cairo_surface_t* bitmap = warpedBeard(entry, picture, warp, &warped))
-            source = bitmap, rows = warped;
+        if (cairo_surface_t* bitmap = warpedBeard(entry, picture, level, warp, &warped))
+            source = bitmap, spans = warpSpans_.data(), rows = warped * sized.stepY;
     }
     drawn_.beardRows = static_cast<float>(rows);
+    const cairo_matrix_t sourceToFace = then(levelToPicture(sized), pictureToFace);
     if (!realFace) {
-        if (source == picture.bitmap.get()) {
-            drawPicture(cr, picture, toFace, faceToCanvas);
-        } else {
-            const cairo_matrix_t drawing = then(fromAffine(toFace), faceToCanvas);
-            cairo_surface_t* target = cairo_get_group_target(cr);
-            if (usable(drawing) && cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE &&
-                cairo_image_surface_get_format(target) == CAIRO_FORMAT_RGB24)
-                drawPictureAffine(target, source, drawing);
-        }
+        drawPictureAffine(canvas, source, then(sourceToFace, faceToCanvas), nullptr, spans);
         return;
     }
 
-    // The real face: two halves, each stretched about the split line by its side's extent, faded toward a
-    // narrowed side's edge, with the mouth cleared, composed on the scratch layer.
-    if (!ensureScratch(cr)) return;
-    cairo_t* s = scratchCr_.get();
+    // The real face: two halves, each stretched about the split line by its side's extent and kept to its
+    // side, faded toward a narrowed side's edge, with the mouth showing through.
     const float split = place.centreX + place.unit * fit.x;
-    const cairo_matrix_t pictureToFace = fromAffine(toFace);
     double faceMin = 1e300, faceMax = -1e300;
     for (int corner = 0; corner < 4; ++corner) {
         double x = corner & 1 ? pw : 0, y = corner & 2 ? rows : 0;
         cairo_matrix_transform_point(&pictureToFace, &x, &y);
         faceMin = std::min(faceMin, x), faceMax = std::max(faceMax, x);
     }
+    const FrameOfCanvas f = frameOfCanvas(faceToCanvas);
+    BlitShape shape;
+    shape.hole = true;
+    shape.holeInner = 0.72;  // the edge vignette's clear core
+    shifted(f.x, mouthHole_[0], mouthHole_[2], shape.holeU);
+    shifted(f.y, mouthHole_[1], mouthHole_[3], shape.holeV);
     const float extents[2] = {drawn_.leftExtent, drawn_.rightExtent};
-    cairo_matrix_t halves[2];
-    Box box;
     for (int side = 0; side < 2; ++side) {
         const double e = extents[side];
         cairo_matrix_t stretch;
         cairo_matrix_init(&stretch, e, 0, 0, 1, split * (1 - e), 0);
-        halves[side] = then(then(pictureToFace, stretch), faceToCanvas);
-        if (!usable(halves[side])) return;
-        box.addRect(halves[side], pw, rows);
-    }
-    int bx = 0, by = 0, bw = 0, bh = 0;
-    if (!box.clampTo(cairo_image_surface_get_width(scratch_.get()),
-                     cairo_image_surface_get_height(scratch_.get()), &bx, &by, &bw, &bh) ||
-        !usable(faceToCanvas))
-        return;
-    cairo_save(s);
-    cairo_identity_matrix(s);
-    cairo_rectangle(s, bx, by, bw, bh);
-    cairo_clip(s);
-    cairo_set_operator(s, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(s);
-    for (int side = 0; side < 2; ++side) {
-        cairo_save(s);
-        cairo_set_matrix(s, &faceToCanvas);
-        // Each pixel belongs to one half: antialiased edges on both sides of the split would leave a seam.
-        cairo_set_antialias(s, CAIRO_ANTIALIAS_NONE);
-        if (side == 0)
-            cairo_rectangle(s, split - 100000.0, -100000, 100000, 200000);
-        else
-            cairo_rectangle(s, split, -100000, 100000, 200000);
-        cairo_clip(s);
-        cairo_set_antialias(s, CAIRO_ANTIALIAS_DEFAULT);
-        cairo_set_operator(s, CAIRO_OPERATOR_OVER);
-        cairo_set_matrix(s, &halves[side]);
-        cairo_set_source_surface(s, source, 0, 0);
-        cairo_pattern_set_filter(cairo_get_source(s),
-                                 highQuality_ ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
-        cairo_rectangle(s, 0, 0, pw, rows);
-        cairo_fill(s);
-        const double e = extents[side];
+        const cairo_matrix_t half = then(then(sourceToFace, stretch), faceToCanvas);
+        if (!usable(half)) continue;
+        // Each pixel belongs to one half: left keeps x < split, right x ≥ split.
+        const double sign = side == 0 ? -1 : 1;
+        for (int k = 0; k < 3; ++k)
+            shape.keep[k] = sign * (f.x[k] - (k == 2 ? split : 0));
+        if (side == 0) shape.keep[2] -= 1e-7;
+        shape.fadeDepth = 0;
         if (e < 0.75) {
-            // Toward the outer edge the half fades to 1 − a: a layer of 1 − a · ramp.
+            // Toward the outer edge the half fades to 1 − a.
             const double a = std::min(1.0, (0.75 - e) / 0.45);
             const double edge = split + e * ((side == 0 ? faceMin : faceMax) - split);
             const double start = split + (1 - 0.7 * a) * (edge - split);
             if (std::fabs(edge - start) > 1e-3) {
-                cairo_set_matrix(s, &faceToCanvas);
-                cairo_matrix_t ramp;
-                cairo_matrix_init(&ramp, edge - start, 0, 0, 1, start, 0);
-                setBrush(sideFade_.get(), ramp);
-                cairo_set_operator(s, CAIRO_OPERATOR_DEST_OUT);
-                cairo_set_source(s, sideFade_.get());
-                cairo_paint_with_alpha(s, a);
+                shifted(f.x, start, edge - start, shape.fade);
+                shape.fadeDepth = a;
             }
         }
-        cairo_restore(s);
+        drawPictureAffine(canvas, source, half, &shape, spans);
     }
-    // The mouth shows through: the layer is kept only outside the mouth's ellipse, fading in over its rim.
-    if (face) {
-        cairo_set_matrix(s, &faceToCanvas);
-        setBrush(edgeVignette72_.get(),
-                 then(scaling(mouthHole_[2], mouthHole_[3]), translation(mouthHole_[0], mouthHole_[1])));
-        cairo_set_operator(s, CAIRO_OPERATOR_DEST_IN);
-        cairo_set_source(s, edgeVignette72_.get());
-        cairo_paint(s);
-    }
-    cairo_restore(s);
-    cairo_surface_flush(scratch_.get());
-
-    cairo_save(cr);
-    cairo_identity_matrix(cr);
-    cairo_rectangle(cr, bx, by, bw, bh);
-    cairo_clip(cr);
-    cairo_set_source_surface(cr, scratch_.get(), 0, 0);
-    cairo_paint(cr);
-    cairo_restore(cr);
 }
 
-void WearPainter::drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& face, const HeadFrame& head,
-                              Graphics& g, int frameIndex, const cairo_matrix_t& faceToCanvas) {
+bool WearPainter::paintCap() {
+    if (!capBitmap_) {
+        capBitmap_ = makePaddedSurface(kCapPixels, kCapPixels);
+        if (checkSurface(capBitmap_.get()) != kOk) {
+            capBitmap_.reset();
+            return false;
+        }
+    }
+    auto shade = [&](int k, float f) { return std::min(1.0f, skin_[k] * f); };
+    PatternPtr gradient = makeRadialBrush({{0, shade(0, 1.05f), shade(1, 1.05f), shade(2, 1.05f), 1},
+                                           {0.05, shade(0, 1.05f), shade(1, 1.05f), shade(2, 1.05f), 1},
+                                           {1, shade(0, 0.74f), shade(1, 0.74f), shade(2, 0.74f), 1}});
+    PatternPtr glow = makeRadialBrush({white(0, 0.12), white(1, 0)});
+    if (checkPattern(gradient.get()) != kOk || checkPattern(glow.get()) != kOk) return false;
+    // The unit disc fills the square; the gradient's centre and the shine sit up and to the left.
+    ContextPtr c(cairo_create(capBitmap_.get()));
+    cairo_set_operator(c.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_paint(c.get());
+    cairo_set_operator(c.get(), CAIRO_OPERATOR_OVER);
+    cairo_scale(c.get(), kCapPixels / 2.0, kCapPixels / 2.0);
+    cairo_translate(c.get(), 1, 1);
+    cairo_matrix_t brush;
+    cairo_matrix_init(&brush, 1 / 1.7, 0, 0, 1 / 1.7, 0.25 / 1.7, 0.4 / 1.7);  // user → brush
+    cairo_pattern_set_matrix(gradient.get(), &brush);
+    ellipsePath(c.get(), 0, 0, 1, 1);
+    cairo_set_source(c.get(), gradient.get());
+    cairo_fill(c.get());
+    cairo_matrix_init(&brush, 1 / 0.42, 0, 0, 1 / 0.3, 0.3 / 0.42, 0.5 / 0.3);
+    cairo_pattern_set_matrix(glow.get(), &brush);
+    ellipsePath(c.get(), -0.3, -0.5, 0.42, 0.3);
+    cairo_set_source(c.get(), glow.get());
+    cairo_fill(c.get());
+    cairo_surface_flush(capBitmap_.get());
+    if (cairo_status(c.get()) != CAIRO_STATUS_SUCCESS) return false;
+    std::copy(skin_, skin_ + 3, capColour_);
+    return true;
+}
+
+void WearPainter::drawBaldCap(cairo_surface_t* canvas, const Fit& fit, const FaceGeometry& face,
+                              const HeadFrame& head, Graphics& g, int frameIndex,
+                              const cairo_matrix_t& faceToCanvas) {
     // 1. The skin colour from the source frame, sampled at most every sixth frame and eased toward.
     if (frameIndex - skinFrame_ > 5 && g.source) {
         skinFrame_ = frameIndex;
@@ -413,74 +423,39 @@ void WearPainter::drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& f
         }
     }
     const float e = frontalEye_;
-    if (!skinKnown_ || !(e > 1) || !usable(faceToCanvas) || !ensureScratch(cr)) return;
+    if (!skinKnown_ || !(e > 1) || !usable(faceToCanvas)) return;
     // 2. The cap.
     const float w = headWidthFactor_ * e;
     const float mx = (head.leftEye.x + head.rightEye.x) / 2, my = (head.leftEye.y + head.rightEye.y) / 2;
     const float cx = head.headCentreX + 2.2f * fit.x * e, cy = my - 0.55f * e - 2.2f * fit.y * e;
     const float rx = 1.12f * w * fit.scale, ry = 1.72f * e * fit.scale;
     if (!(rx > 0.5f && ry > 0.5f)) return;
-    // 3. Brushes: the gradient is made again only when the colour moved.
-    if (!capGradient_ || !std::equal(skin_, skin_ + 3, capColour_)) {
-        auto shade = [&](int k, float f) { return std::min(1.0f, skin_[k] * f); };
-        capGradient_ = makeRadialBrush({{0, shade(0, 1.05f), shade(1, 1.05f), shade(2, 1.05f), 1},
-                                        {0.05, shade(0, 1.05f), shade(1, 1.05f), shade(2, 1.05f), 1},
-                                        {1, shade(0, 0.74f), shade(1, 0.74f), shade(2, 0.74f), 1}});
-        std::copy(skin_, skin_ + 3, capColour_);
-    }
-    setBrush(capGradient_.get(),
-             then(scaling(1.7 * rx, 1.7 * ry), translation(cx - 0.25 * rx, cy - 0.4 * ry)));
-    setBrush(edgeVignette50_.get(),
-             then(scaling(1.15 * e, 1.5 * e), translation(mx - 0.4 * yawNow_ * e, my + 0.3 * e)));
-    cairo_matrix_t fade;
-    cairo_matrix_init(&fade, 1, 0, 0, -0.4 * e, 0, my - 0.2 * e);
-    setBrush(verticalFadeIn_.get(), fade);
-    const double gx = cx - 0.3 * rx, gy = cy - 0.5 * ry, grx = 0.42 * rx, gry = 0.3 * ry;
-    setBrush(whiteGlow_.get(), then(scaling(grx, gry), translation(gx, gy)));
-
-    // 4. Cap and shine on the scratch layer, through the vignette and the fade-in, then onto the frame.
-    Box box;
-    cairo_matrix_t capBox;
-    cairo_matrix_init(&capBox, 2 * rx, 0, 0, 2 * ry, cx - rx, cy - ry);
-    box.addRect(then(capBox, faceToCanvas), 1, 1);
-    int bx = 0, by = 0, bw = 0, bh = 0;
-    if (!box.clampTo(cairo_image_surface_get_width(scratch_.get()),
-                     cairo_image_surface_get_height(scratch_.get()), &bx, &by, &bw, &bh))
-        return;
-    cairo_t* s = scratchCr_.get();
-    cairo_save(s);
-    cairo_identity_matrix(s);
-    cairo_rectangle(s, bx, by, bw, bh);
-    cairo_clip(s);
-    cairo_set_operator(s, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(s);
-    cairo_set_operator(s, CAIRO_OPERATOR_OVER);
-    cairo_set_matrix(s, &faceToCanvas);
-    ellipsePath(s, cx, cy, rx, ry);
-    cairo_set_source(s, capGradient_.get());
-    cairo_fill(s);
-    ellipsePath(s, gx, gy, grx, gry);
-    cairo_set_source(s, whiteGlow_.get());
-    cairo_fill(s);
-    cairo_set_operator(s, CAIRO_OPERATOR_DEST_IN);
-    cairo_set_source(s, edgeVignette50_.get());
-    cairo_paint(s);
-    cairo_set_source(s, verticalFadeIn_.get());
-    cairo_paint(s);
-    cairo_restore(s);
-    cairo_surface_flush(scratch_.get());
-
-    cairo_save(cr);
-    cairo_identity_matrix(cr);
-    cairo_rectangle(cr, bx, by, bw, bh);
-    cairo_clip(cr);
-    cairo_set_source_surface(cr, scratch_.get(), 0, 0);
-    cairo_paint(cr);
-    cairo_restore(cr);
+    // 3. Its colours, painted again when the colour moved by a step of the canvas's bytes.
+    bool moved = !capBitmap_;
+    for (int k = 0; k < 3; ++k)
+        moved = moved || std::fabs(skin_[k] - capColour_[k]) > 0.5f / 255;
+    if (moved && !paintCap()) return;
+    // 4. The unit disc onto the cap's ellipse, the face kept clear by the vignette (clear out to half its
+    // radius) and the cap faded in upward from just above the eyes.
+    cairo_matrix_t capToFace;
+    cairo_matrix_init(&capToFace, 2.0 * rx / kCapPixels, 0, 0, 2.0 * ry / kCapPixels, cx - rx, cy - ry);
+    const cairo_matrix_t capToCanvas = then(capToFace, faceToCanvas);
+    if (!usable(capToCanvas)) return;
+    const FrameOfCanvas f = frameOfCanvas(faceToCanvas);
+    BlitShape shape;
+    shape.hole = true;
+    shape.holeInner = 0.5;
+    shifted(f.x, mx - 0.4 * yawNow_ * e, 1.15 * e, shape.holeU);
+    shifted(f.y, my + 0.3 * e, 1.5 * e, shape.holeV);
+    // Opacity 0 at y = my − 0.2 e, 1 at my − 0.6 e: 1 − clamp((y − (my − 0.6 e)) / 0.4 e).
+    shifted(f.y, my - 0.6 * e, 0.4 * e, shape.fade);
+    shape.fadeDepth = 1;
+    drawPictureAffine(canvas, capBitmap_.get(), capToCanvas, &shape);
+    drawn_.cap = true;
 }
 
-void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame& head,
-                            const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face) {
+void WearPainter::drawItems(cairo_surface_t* canvas, const WearSlots& slots, const HeadFrame& head,
+                            const cairo_matrix_t& faceToCanvas, bool realFace) {
     drawn_.wig = drawn_.hat = false;
     drawn_.beardRows = 0;
     float wigTop = 0, wigWidth = 0;
@@ -490,7 +465,8 @@ void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame
         WearPlacement place;
         if (placeWig(head, reference_, item.scale, item.offset, hair->holeFraction, hair->width, hair->height,
                      slots[kWearHair].fit, &place, &wigTop, &wigWidth)) {
-            drawPicture(cr, *hair, placementMatrix(hair->width, hair->height, place, slots[kWearHair].fit),
+            drawPicture(canvas, *hair,
+                        placementMatrix(hair->width, hair->height, place, slots[kWearHair].fit),
                         faceToCanvas);
             drawn_.wig = true;
             drawn_.wigTop = wigTop;
@@ -501,14 +477,14 @@ void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame
     }
     // Beard.
     if (const WornPicture* beard = pictureFor(slots, kWearBeard))
-        drawBeard(cr, slots[kWearBeard].entry, *beard, head, slots[kWearBeard].fit, faceToCanvas, realFace,
-                  face);
+        drawBeard(canvas, slots[kWearBeard].entry, *beard, head, slots[kWearBeard].fit, faceToCanvas,
+                  realFace);
     // Glasses.
     if (const WornPicture* glasses = pictureFor(slots, kWearGlasses)) {
         const WearEntry& item = kWearCatalogue[slots[kWearGlasses].entry];
         const WearPlacement place =
             placeGlasses(head, item.scale, item.offset, glasses->width, glasses->height);
-        drawPicture(cr, *glasses,
+        drawPicture(canvas, *glasses,
                     placementMatrix(glasses->width, glasses->height, place, slots[kWearGlasses].fit),
                     faceToCanvas);
     }
@@ -518,7 +494,7 @@ void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame
         const Fit& fit = slots[kWearHat].fit;
         const WearPlacement place =
             placeHat(head, item.scale, item.offset, hat->width, hat->height, wigTop, wigWidth);
-        drawPicture(cr, *hat, placementMatrix(hat->width, hat->height, place, fit), faceToCanvas);
+        drawPicture(canvas, *hat, placementMatrix(hat->width, hat->height, place, fit), faceToCanvas);
         drawn_.hat = true;
         drawn_.hatWidth = fit.scale * place.targetWidth;
         drawn_.hatBottom = place.centreY - place.unit * fit.y +
@@ -528,6 +504,7 @@ void WearPainter::drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame
 
 void WearPainter::drawOnPicture(Graphics& g, const FrameFilters& filters, const DrawnFacePicture& drawn,
                                 const cairo_matrix_t& placement) {
+    drawn_.cap = false;
     if (!drawn.picture || !active(filters)) return;
     const FacePicture& picture = *drawn.picture;
     const FacePicturePlacement& where = drawn.where;
@@ -548,14 +525,14 @@ void WearPainter::drawOnPicture(Graphics& g, const FrameFilters& filters, const 
     head.mouthOpening = where.mouthDrop;
     const cairo_matrix_t faceToCanvas =
         then(then(rotation(drawn.angle), translation(drawn.x, drawn.y)), placement);
-    drawItems(g.cr.get(), filters.wear, head, faceToCanvas, false, nullptr);
+    drawItems(g.canvas.get(), filters.wear, head, faceToCanvas, false);
 }
 
 void WearPainter::drawOnRealFace(Graphics& g, const FrameFilters& filters, const FaceGeometry& face,
                                  const LandmarkSet& landmarks, int frameIndex, double elapsed,
                                  const cairo_matrix_t& placement) {
+    drawn_.cap = false;
     if (!active(filters)) return;
-    cairo_t* cr = g.cr.get();
     const WearSlots& slots = filters.wear;
     const double t = std::max(elapsed, 0.001);
     const Point2 centre = face.faceCentre;
@@ -600,9 +577,9 @@ void WearPainter::drawOnRealFace(Graphics& g, const FrameFilters& filters, const
     const int hair = slots[kWearHair].entry;
     if (hair >= 0 && hair < kWearCatalogueSize && kWearCatalogue[hair].kind == kWearKindHair &&
         std::strcmp(kWearCatalogue[hair].id, "bald") == 0)
-        drawBaldCap(cr, slots[kWearHair].fit, face, head, g, frameIndex, faceToCanvas);
+        drawBaldCap(g.canvas.get(), slots[kWearHair].fit, face, head, g, frameIndex, faceToCanvas);
     // 5–6. Hair, beard, glasses, hat.
-    drawItems(cr, slots, head, faceToCanvas, true, &face);
+    drawItems(g.canvas.get(), slots, head, faceToCanvas, true);
 }
 
 }  // namespace qm

@@ -4,10 +4,11 @@
 // Contract: the engine thread owns one WearPainter beside the frame composer. It loads the catalogue's
 // pictures once (load), and the composer calls it once per frame: drawOnRealFace for face kind 0,
 // drawOnPicture after a face picture was drawn, reset when the face is lost. It owns its pictures, its
-// brushes, its smoothing filters, the bald cap's skin colour and the beard's jaw-warp bitmap; it draws on the
-// cairo_t it is given and touches nothing else. Drawing allocates nothing but the cap's gradient, made again
-// only when the sampled skin colour changes (at most every sixth frame); the jaw-warp bitmap is made when
-// the beard changes.
+// pictures, its smoothing filters, the bald cap's skin colour and the beard's jaw-warp bitmap; it draws
+// straight into the canvas pixels (our own affine blit, no Cairo groups or masks), reads the source bitmap
+// for the cap's skin colour and touches nothing else. Drawing allocates nothing but the cap's gradient,
+// made again only when the sampled skin colour moves (at most every sixth frame); the jaw-warp bitmap is
+// made when the beard or its size changes.
 //
 // The composer's side, in short:
 //   WearPainter wear;
@@ -19,13 +20,13 @@
 
 #include <cairo.h>
 
-#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "base/frame_filters.h"
+#include "render/affine_blit.h"
 #include "render/cairo_handles.h"
 #include "render/face_painter.h"
 #include "render/graphics.h"
@@ -40,13 +41,20 @@ namespace qm {
 // A frame's four slots (FrameFilters::wear).
 using WearSlots = WornItem[kWearSlots];
 
+// One size of a wear picture, cropped to its opaque pixels (beards keep their whole rows and columns, for
+// the jaw warp): its pixel (i, j) covers the picture's point ((i + x) · stepX, (j + y) · stepY).
+struct WornLevel {
+    SurfacePtr bitmap;           // premultiplied ARGB32; null when the picture has no opaque pixel
+    std::vector<RowSpan> spans;  // one per bitmap row: what the blit may skip
+    int x = 0, y = 0;
+    double stepX = 1, stepY = 1;
+};
+
 // A loaded wear picture.
 struct WornPicture {
-    SurfacePtr bitmap;      // premultiplied ARGB32
-    SurfacePtr reduced[2];  // half and quarter size (high quality only): drawn when nearer the size
+    WornLevel levels[3];  // full, half and quarter size (the reduced ones in high quality only)
     int width = 0, height = 0;
-    float holeFraction = 0;       // hair
-    std::vector<uint8_t> pixels;  // beards: premultiplied BGRA rows of width × 4 bytes, for the jaw warp
+    float holeFraction = 0;  // hair
 };
 
 class WearPainter {
@@ -81,28 +89,30 @@ public:
         float wigTop = 0, wigWidth = 0;
         float hatBottom = 0, hatWidth = 0;
         float beardRows = 0;  // rows of the beard picture drawn (its height, more when the jaw warp ran)
+        bool cap = false;     // the bald cap was drawn
         float leftExtent = 1, rightExtent = 1;
     };
     const Drawn& lastDrawn() const { return drawn_; }
 
 private:
-    void drawItems(cairo_t* cr, const WearSlots& slots, const HeadFrame& head,
-                   const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face);
-    void drawPicture(cairo_t* cr, const WornPicture& picture, const Affine& pictureToFace,
+    void drawItems(cairo_surface_t* canvas, const WearSlots& slots, const HeadFrame& head,
+                   const cairo_matrix_t& faceToCanvas, bool realFace);
+    // The size nearest the drawn one (always the full one in low quality).
+    int levelFor(const WornPicture& picture, const cairo_matrix_t& pictureToCanvas) const;
+    void drawPicture(cairo_surface_t* canvas, const WornPicture& picture, const Affine& pictureToFace,
                      const cairo_matrix_t& faceToCanvas);
-    void drawBeard(cairo_t* cr, int entry, const WornPicture& picture, const HeadFrame& head, const Fit& fit,
-                   const cairo_matrix_t& faceToCanvas, bool realFace, const FaceGeometry* face);
-    void drawBaldCap(cairo_t* cr, const Fit& fit, const FaceGeometry& face, const HeadFrame& head,
+    void drawBeard(cairo_surface_t* canvas, int entry, const WornPicture& picture, const HeadFrame& head,
+                   const Fit& fit, const cairo_matrix_t& faceToCanvas, bool realFace);
+    void drawBaldCap(cairo_surface_t* canvas, const Fit& fit, const FaceGeometry& face, const HeadFrame& head,
                      Graphics& g, int frameIndex, const cairo_matrix_t& faceToCanvas);
-    bool ensureScratch(cairo_t* cr);
-    cairo_surface_t* warpedBeard(int entry, const WornPicture& picture, const JawWarp& warp, int* rows);
+    bool paintCap();
+    cairo_surface_t* warpedBeard(int entry, const WornPicture& picture, int level, const JawWarp& warp,
+                                 int* rows);
 
     std::map<std::string, WornPicture> pictures_;  // keyed by file name
     const WornPicture* byEntry_[32] = {};          // the catalogue's entries → their pictures
     ReferenceHead reference_;
     bool highQuality_ = true;
-
-    PatternPtr edgeVignette72_, edgeVignette50_, whiteGlow_, verticalFadeIn_, sideFade_;
 
     // Own-face smoothing.
     OneEuroFilter yaw_, pitch_, leftExtent_, rightExtent_, eyeDistance_, mouthX_, mouthY_;
@@ -111,22 +121,22 @@ private:
     float frontalEye_ = 0, headWidthFactor_ = 1.22f, yawNow_ = 0;
     float mouthHole_[4] = {0, 0, 1, 1};  // the mouth's ellipse in the face frame: centre, radii
 
-    // Bald cap skin colour.
+    // Bald cap: the skin colour, and the cap's colours (its gradient and shine over the unit disc, in a
+    // square bitmap) painted again only when that colour moves.
     float skin_[3] = {0, 0, 0};
     bool skinKnown_ = false;
     int skinFrame_ = 0;
-    PatternPtr capGradient_;
+    SurfacePtr capBitmap_;
     float capColour_[3] = {-1, -1, -1};
 
-    // Jaw warp: one bitmap for the current beard, rebuilt when the beard changes.
-    int warpEntry_ = -1;
+    // Jaw warp: one bitmap for the current beard and size, warped again when the opening or band moves by
+    // half a pixel or more.
+    int warpEntry_ = -1, warpLevel_ = -1;
     SurfacePtr warpBitmap_;
+    std::vector<RowSpan> warpSpans_;
     std::vector<float> warpWeights_;
     int warpRowsLast_ = 0;
-
-    // A canvas-sized layer for the pieces drawn through masks (beard halves, bald cap), made once.
-    SurfacePtr scratch_;
-    ContextPtr scratchCr_;
+    JawWarp warpLast_;
 
     Drawn drawn_;
 };

@@ -161,7 +161,8 @@ TEST(JawWarp, StretchesOnlyPastHalfAPixelAndAtMostFourFifths) {
     ASSERT_NEAR(warp.opening, 10, 1e-3);
     std::vector<uint8_t> dst(static_cast<size_t>(pw) * warpBitmapRows(ph) * 4, 0);
     std::vector<float> weights(pw);
-    const int rows = warpBeard(src.data(), pw, ph, full.offset, warp, dst.data(), pw * 4, weights.data());
+    const int rows =
+        warpBeard(src.data(), pw * 4, pw, ph, full.offset, warp, dst.data(), pw * 4, weights.data());
     EXPECT_EQ(rows, ph + 11);
     EXPECT_EQ(std::memcmp(dst.data(), src.data(), static_cast<size_t>(full.offset * ph) * pw * 4), 0);
     auto alpha = [&](int x, int y) { return dst[(static_cast<size_t>(y) * pw + x) * 4 + 3]; };

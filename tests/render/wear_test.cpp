@@ -231,6 +231,35 @@ TEST_F(WearTest, RealFaceItemsLandAroundTheFace) {
     EXPECT_FALSE(painted(640, 300)) << "nothing over the eyes";
 }
 
+// Bald: nothing on a face picture; on the real face a skin-coloured cap over the crown that leaves the
+// eyes and mouth alone.
+TEST_F(WearTest, BaldDrawsNothingOnAPictureAndTheCapOnTheRealFace) {
+    FrameFilters wear = noWear();
+    wear.wear[kWearHair].entry = entryOf(kWearKindHair, "bald");
+    painter->drawOnPicture(*graphics, wear, drawnAt(*morvel, morvelAt(0.5f), 640, 380), identity);
+    EXPECT_EQ(firstPaintedRow(), -1) << "nothing at all on the morvel";
+
+    // A skin-coloured camera frame (r 220, g 170, b 140) behind the synthetic face.
+    std::vector<uint8_t> skin(1280 * 720 * 4);
+    for (size_t i = 0; i < skin.size(); i += 4)
+        skin[i] = 140, skin[i + 1] = 170, skin[i + 2] = 220, skin[i + 3] = 255;
+    ASSERT_EQ(uploadSourceFrame(*graphics, skin.data(), 1280 * 4), kOk);
+    SyntheticFace s;
+    painter->reset();
+    painter->drawOnRealFace(*graphics, wear, s.face, s.landmarks, 1000, 1 / 30.0, identity);
+    EXPECT_TRUE(painter->lastDrawn().cap);
+    // Over the crown (above the brows, 1.2 eye distances up) the cap is opaque and skin-coloured; the
+    // eyes, the mouth and the room beside the head stay as they were.
+    const uint8_t* crown = pixel(640, 300 - 110);
+    EXPECT_NEAR(crown[2], 220, 45);
+    EXPECT_NEAR(crown[1], 170, 45);
+    EXPECT_LT(crown[0], 200) << "no blue left";
+    EXPECT_FALSE(painted(600, 300)) << "the left eye";
+    EXPECT_FALSE(painted(640, 378)) << "the mouth";
+    EXPECT_FALSE(painted(400, 200)) << "beside the head";
+    EXPECT_GT(firstPaintedRow(), 60) << "a cap, not a tower";
+}
+
 TEST_F(WearTest, TurningTheHeadNarrowsAndFadesOneBeardHalf) {
     FrameFilters wear = noWear();
     wear.wear[kWearBeard].entry = entryOf(kWearKindBeard, "santa");

@@ -93,6 +93,8 @@ public:
         float leftExtent = 1, rightExtent = 1;
     };
     const Drawn& lastDrawn() const { return drawn_; }
+    // The loaded pictures, keyed by file name.
+    const std::map<std::string, WornPicture>& pictures() const { return pictures_; }
 
 private:
     void drawItems(cairo_surface_t* canvas, const WearSlots& slots, const HeadFrame& head,

@@ -40,7 +40,7 @@ void resetBrush(cairo_pattern_t* pattern) {
 
 HResult Composer::load() {
     if (HResult hr = faces_.load(g_.assetFolder); hr != kOk) return hr;
-    wear_.load(g_.assetFolder, g_.onHardware);
+    wear_.load(g_.assetFolder, g_.onHardware, faces_.art().faces[kMorvelPicture]);
     return photoFace_.load();
 }
 

@@ -97,6 +97,7 @@ const Event* Engine::start(const LaunchOptions& options) {
     publishLaunchFilters(options, shared_);
     ended_.reset();
     stop_ = false;
+    failed_ = false;
     // A failure to start the thread is fatal (std::system_error escapes to the caller).
     thread_ = std::thread([this] { run(); });
     return &ended_;
@@ -116,6 +117,7 @@ void Engine::run() {
     }
     if (!drawing_) {
         logLine("engine: graphics failed, stopping");
+        failed_ = true;
         shutdown();
         return;
     }
@@ -135,8 +137,10 @@ void Engine::run() {
         }
     } catch (const ModelError& error) {
         logLine("engine: face model error: %s", error.what());
+        failed_ = true;
     } catch (const std::exception& error) {
         logLine("engine: error: %s", error.what());
+        failed_ = true;
     }
     shutdown();
 }
@@ -212,6 +216,7 @@ bool Engine::pass() {
     if (!source_.reader && !openAndPrepare()) {
         if (options_.frames != 0) {
             logLine("engine: no source, stopping");
+            failed_ = true;
             return false;
         }
         backOff();
@@ -233,7 +238,10 @@ bool Engine::pass() {
         source_.reader.reset();
         source_.shareCamera = false;
         setStatus(kStatusNoFrames);
-        if (options_.frames != 0) return false;
+        if (options_.frames != 0) {
+            failed_ = true;
+            return false;
+        }
         backOff();
         return true;
     }
@@ -259,6 +267,7 @@ bool Engine::pass() {
                   shared_.forgetRoom.exchange(false)};
     if (!drawing_->compose(input, filters_)) {
         logLine("engine: drawing failed");
+        failed_ = true;
         return false;
     }
     shared_.roomCaptured.store(drawing_->roomCaptured());
@@ -266,6 +275,7 @@ bool Engine::pass() {
     const double t2 = clockMs();
     if (failed(sendFrame(frameIndex))) {
         logLine("engine: readback failed");
+        failed_ = true;
         return false;
     }
     account(t0, t1, t2, clockMs(), faceFound);
@@ -377,6 +387,10 @@ const Event* startEngine(const LaunchOptions& options) {
 
 void stopEngine() {
     if (programEngine()) programEngine()->stop();
+}
+
+bool engineFailed() {
+    return programEngine() && programEngine()->endedOnError();
 }
 
 }  // namespace qm

@@ -53,6 +53,9 @@ public:
     void stop();
 
     const Event& ended() const { return ended_; }
+    // The thread ended on an error (a failed start, a model or drawing error, no source while a frame
+    // count was asked for), not on stop or at its frame count.
+    bool endedOnError() const { return failed_.load(); }
     int frameIndex() const { return frameIndex_.load(); }
 
 private:
@@ -73,6 +76,7 @@ private:
     LaunchOptions options_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> failed_{false};
     Event ended_;
 
     std::unique_ptr<VideoBackend> video_;
@@ -101,6 +105,7 @@ private:
 // The program's one engine (created on first use, never destroyed).
 const Event* startEngine(const LaunchOptions& options);
 void stopEngine();
+bool engineFailed();
 
 // Publishes the launch record's filter values into EngineFilters (done by start before the thread runs).
 void publishLaunchFilters(const LaunchOptions& options, SharedState& shared);

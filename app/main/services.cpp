@@ -25,6 +25,7 @@ StartupServices programServices() {
         return startEngine(withCamera);
     };
     services.stopEngine = [] { stopEngine(); };
+    services.engineFailed = [] { return engineFailed(); };
     services.runWindow = [](LaunchOptions& options) { runMainWindow(options); };
     return services;
 }

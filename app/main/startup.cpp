@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -17,17 +18,22 @@
 namespace qm {
 namespace {
 
-void waitHeadless(const LaunchOptions& options, const Event* ended) {
+void waitHeadless(const LaunchOptions& options, const Event* ended,
+                  const std::function<bool()>& engineFailed) {
     int error = 0;
     std::unique_ptr<StopSignal> stop = StopSignal::open(kStopSignalName, &error);
-    bool watchEnded = ended && options.frames != 0;
+    // With a frame count the engine's end ends the run; without one, only an end on an error does (an
+    // engine that gave up would otherwise leave the run idling for good).
+    auto engineDone = [&] {
+        return ended && ended->isSet() && (options.frames != 0 || (engineFailed && engineFailed()));
+    };
     if (!stop) {
         logLine("no stop event (error %u), running until ended", static_cast<unsigned>(error));
-        while (!terminationRequested())
+        while (!terminationRequested() && !engineDone())
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return;
     }
-    stop->wait([&] { return terminationRequested() || (watchEnded && ended->isSet()); });
+    stop->wait([&] { return terminationRequested() || engineDone(); });
 }
 
 }  // namespace
@@ -82,11 +88,15 @@ int runQuillmere(int argc, char** argv, const StartupServices& services) {
         }
         // 14. Wait (headless) or run the window.
         if (switches.headless)
-            waitHeadless(options, ended);
+            waitHeadless(options, ended, services.engineFailed);
         else if (services.runWindow)
             services.runWindow(options);
-        // 15. Engine stop.
+        // 15. Engine stop. A headless run whose engine ended on an error says so in its exit code.
         if (engineStarted && services.stopEngine) services.stopEngine();
+        if (engineStarted && switches.headless && services.engineFailed && services.engineFailed()) {
+            logLine("the engine stopped on an error");
+            exitCode = 1;
+        }
     }
 
     // 16. Virtual camera removal.

@@ -25,6 +25,8 @@ struct StartupServices {
     std::function<const Event*(const LaunchOptions& options)> startEngine;
     // Sets the engine's stop flag and joins its thread.
     std::function<void()> stopEngine;
+    // After the stop: whether the engine ended on an error.
+    std::function<bool()> engineFailed;
     // Window mode: creates the main window and runs its loop until the window closes.
     std::function<void(LaunchOptions& options)> runWindow;
 };

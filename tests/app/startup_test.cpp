@@ -114,6 +114,14 @@ TEST_F(StartupTest, HeadlessWithoutFramesIgnoresTheEndedEngineAndStopsOnSigterm)
     EXPECT_EQ(calls_, "camera engine stop remove ");
 }
 
+TEST_F(StartupTest, HeadlessWhoseEngineEndedOnAnErrorEndsWithOne) {
+    ended_.set();
+    StartupServices services = recordingServices();
+    services.engineFailed = [] { return true; };
+    EXPECT_EQ(run({"--headless"}, services), 1);  // returns at once: no signal is sent
+    EXPECT_EQ(calls_, "camera engine stop remove ");
+}
+
 TEST_F(StartupTest, WindowModeLoadsSettingsAndRunsTheWindow) {
     EXPECT_EQ(run({"--face", "orange"}, recordingServices()), 0);
     EXPECT_EQ(calls_, "settings camera engine window stop remove ");

@@ -243,6 +243,21 @@ TEST(Program, RunsAtTheSameTimeKeepTheirFramesApart) {
     EXPECT_FALSE(programSectionLeft());
 }
 
+TEST(Program, AHeadlessRunWhoseEngineFailsExitsWithOne) {
+    TempDir dir;
+    std::ofstream(dir.file("notes.mp4")) << "not a video at all\n";
+    // With a frame count the engine gives up on a source that never opens; without one it keeps trying.
+    ProgramRun run = runProgram({"--file", dir.file("notes.mp4"), "--frames", "60", "--no-camera"});
+    EXPECT_EQ(run.exitCode, 1) << run.log;
+    EXPECT_NE(run.log.find("the engine stopped on an error"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("exiting, code 1"), std::string::npos) << run.log;
+
+    std::string clip = dir.file("clip.mp4");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    ProgramRun good = runProgram({"--file", clip, "--frames", "20", "--no-camera", "--plain"});
+    EXPECT_EQ(good.exitCode, 0) << good.log;
+}
+
 TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
     TempDir dir;
     std::string clip = dir.file("clip.mp4"), recording = dir.file("out.mkv");

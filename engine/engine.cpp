@@ -92,6 +92,8 @@ Engine::~Engine() {
 
 const Event* Engine::start(const LaunchOptions& options) {
     options_ = options;
+    if (!options.dumpPath.empty() && options.frames != 0 && options.frames <= options.dumpAt)
+        logLine("no dump: the run ends after %d frames, before frame %d", options.frames, options.dumpAt);
     source_.camera = options.camera;
     source_.file = options.file;
     publishLaunchFilters(options, shared_);

@@ -46,6 +46,13 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 
 IniDocument IniDocument::parse(std::string_view text) {
     IniDocument document;
+    // Editors on other systems may begin the file with a UTF-8 byte-order mark; it is not part of the
+    // first line (which would otherwise never read as a section header).
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        document.byteOrderMark_ = kByteOrderMark;
+        text.remove_prefix(kByteOrderMark.size());
+    }
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -78,7 +85,7 @@ IniDocument IniDocument::parse(std::string_view text) {
 }
 
 std::string IniDocument::serialize() const {
-    std::string text;
+    std::string text = byteOrderMark_;
     for (size_t i = 0; i < lines_.size(); ++i) {
         text += lines_[i].text;
         // The file's own line breaks are kept; a last line without one gets it when lines follow it.

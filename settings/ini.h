@@ -35,6 +35,7 @@ public:
     std::vector<std::string> sectionNames() const;
 
 private:
+    std::string byteOrderMark_;  // a UTF-8 mark the file began with, written back before the first line
     struct Line {
         std::string text;     // the line as read (without its line break), rewritten when changed
         std::string ending;   // the line break as read ("\n", "\r\n", or none on a last line)

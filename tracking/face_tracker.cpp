@@ -97,7 +97,9 @@ void loadModels(FaceTracker& tracker, const ModelSetup& setup) {
         // No GPU provider here: the CPU serves, with the thread count when one was given.
         options = cpuOptions(api, setup.threads);
         if (!setup.useCpu) {
-            logLine("face models: GPU not available (%s)", gpuProblem.c_str());
+            // The runtime's reason can run over several lines: the log keeps one line per event.
+            const std::string firstLine = gpuProblem.substr(0, gpuProblem.find_first_of("\r\n"));
+            logLine("face models: GPU not available (%s)", firstLine.c_str());
             placement = "the CPU (no GPU provider)";
         }
     }

@@ -129,5 +129,12 @@ TEST_F(IniFileTest, AFailedWriteLeavesTheOldFile) {
     EXPECT_EQ(readText(path_), "[s]\nk=v\n");
 }
 
+TEST(Ini, AByteOrderMarkIsNotPartOfTheFirstSection) {
+    IniDocument ini = IniDocument::parse("\xEF\xBB\xBF[Quillmere]\r\nface=2\r\n");
+    EXPECT_EQ(ini.getString("Quillmere", "face", ""), "2");
+    ini.set("Quillmere", "tab", "3");
+    EXPECT_EQ(ini.serialize(), "\xEF\xBB\xBF[Quillmere]\r\nface=2\r\ntab=3\n");  // the mark is kept
+}
+
 }  // namespace
 }  // namespace qm

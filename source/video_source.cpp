@@ -42,8 +42,14 @@ HResult openFile(SourceState& source, SourceContext& context) {
     HResult hr = context.backend.openFile(source.file, &source.reader);
     if (failed(hr) || !source.reader) {
         source.reader.reset();
-        return reportFailure("Engine", __LINE__, failed(hr) ? hr : kFail, "cannot open the video file");
+        hr = failed(hr) ? hr : kFail;
+        if (source.failedFile == source.file && source.failedFileStatus == hr) return hr;
+        source.failedFile = source.file;
+        source.failedFileStatus = hr;
+        return reportFailure("Engine", __LINE__, hr, "cannot open the video file");
     }
+    source.failedFile.clear();
+    source.failedFileStatus = kOk;
     logLine("source: file %s", source.file.c_str());
     setLabel(context.shared, fileNamePart(source.file));
     return startOutput(source, context);

@@ -31,6 +31,9 @@ struct SourceState {
     uint32_t frameWidth = 0;
     uint32_t frameHeight = 0;
     std::vector<uint8_t> frame;  // frameWidth × frameHeight × 4, rows packed
+    // The last file that failed to open and why: the same failure again is retried quietly.
+    std::string failedFile;
+    HResult failedFileStatus = kOk;
 };
 
 // What the source needs from the engine that owns it.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <regex>
 
+#include "base/failure.h"
 #include "engine/statistics.h"
 #include "tests/engine/engine_harness.h"
 
@@ -210,6 +211,22 @@ TEST(EngineFiles, GarbageFileIsStatusThreeThenStopsWhenFramesAreCounted) {
     EXPECT_TRUE(h.inOrder({"engine: source not giving frames (unplugged, or in use by another app)\n",
                            "engine: no source, stopping\n", "engine stopped\n"}))
         << h.log();
+}
+
+TEST(EngineFiles, AMissingFileIsReportedOnceThenRetriedQuietlyUntilItAppears) {
+    installFailureCallback(logFailure);
+    EngineHarness h;
+    LaunchOptions options = optionsFor(0);
+    options.file = "clip.mp4";
+    h.start(options);
+    ASSERT_TRUE(h.waitFor([&] { return h.shared.status.load() == kStatusNoFrames; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));  // two more attempts
+    EXPECT_EQ(h.count("cannot open the video file"), 1) << h.log();
+    {
+        std::lock_guard lock(h.script->mutex);
+        h.script->files["clip.mp4"];
+    }
+    ASSERT_TRUE(h.waitFor([&] { return h.shared.status.load() == kStatusRunning; }, 5000));
 }
 
 TEST(EngineTracking, OverridesFromFrame46AndTrackingOnlyWhenNeeded) {

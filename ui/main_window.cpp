@@ -12,8 +12,6 @@
 #include <gdk/gdkx.h>
 #endif
 
-#include <glib-unix.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +22,7 @@
 #include "base/wear_catalogue.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
+#include "platform/termination.h"
 #include "settings/publish.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
@@ -94,7 +93,7 @@ private:
     GtkWidget* fixed_ = nullptr;
     GtkWidget* sceneNameEdit_ = nullptr;
     guint timer_ = 0;
-    guint signalSources_[2] = {};  // SIGINT, SIGTERM
+    guint terminationCheck_ = 0;
     FontSet fonts_;
     ThumbnailCache thumbnails_;
     std::unique_ptr<PreviewPicture> preview_;
@@ -219,16 +218,20 @@ bool MainWindow::create() {
 
     gtk_widget_show_all(window_);
     timer_ = g_timeout_add(1000, onTimer, this);
-    // SIGINT and SIGTERM close the window, so the program shuts down in order as after a user close.
-    for (int signal : {SIGINT, SIGTERM})
-        signalSources_[signal == SIGINT ? 0 : 1] = g_unix_signal_add(
-            signal,
-            [](gpointer self) -> gboolean {
-                auto* w = static_cast<MainWindow*>(self);
-                if (w->window_) gtk_window_close(GTK_WINDOW(w->window_));
-                return G_SOURCE_CONTINUE;
-            },
-            this);
+    // SIGINT and SIGTERM (caught by start-up for the whole run) close the window, so the program shuts
+    // down in order as after a user close; further signals during the shutdown only raise the flag again.
+    terminationCheck_ = g_timeout_add(
+        100,
+        [](gpointer self) -> gboolean {
+            auto* w = static_cast<MainWindow*>(self);
+            if (terminationRequested() && w->window_) {
+                w->terminationCheck_ = 0;
+                gtk_window_close(GTK_WINDOW(w->window_));
+                return G_SOURCE_REMOVE;
+            }
+            return G_SOURCE_CONTINUE;
+        },
+        this);
     return true;
 }
 
@@ -458,10 +461,8 @@ void MainWindow::onDestroy(GtkWidget*, gpointer self) {
     auto* w = static_cast<MainWindow*>(self);
     if (w->timer_) g_source_remove(w->timer_);
     w->timer_ = 0;
-    for (guint& source : w->signalSources_) {
-        if (source) g_source_remove(source);
-        source = 0;
-    }
+    if (w->terminationCheck_) g_source_remove(w->terminationCheck_);
+    w->terminationCheck_ = 0;
     // Unhook from the engine before it is stopped; notices already queued find no window.
     sharedState().notify.exchange(nullptr);
     setPresentHandler({});

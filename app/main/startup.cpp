@@ -44,9 +44,8 @@ int runQuillmere(int argc, char** argv, const StartupServices& services) {
     switches.headless = commandLineSelectsHeadless(joinCommandLine(argc, argv));
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     LaunchOptions options = parseLaunchOptions(args, &switches);
-    if (switches.headless) {
-        catchTerminationSignals();
-    }
+    // SIGINT and SIGTERM end every run in order, headless or with the window.
+    catchTerminationSignals();
 
     // 4. Settings merge (window mode only).
     if (!switches.headless && services.loadSettings) services.loadSettings(options);

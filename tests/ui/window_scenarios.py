@@ -6,6 +6,7 @@ screenshots and the settings file. Screenshots land in the folder given as the s
 Usage: window_scenarios.py BIN_DIR SCREENSHOT_DIR [scenario ...]
 """
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -342,6 +343,26 @@ def scenario_failure_dialog(s):
     s.xdotool("key", "Escape")
     code = process.wait(10)
     check(code == 1, f"exit code {code} after the dialog, not 1")
+
+
+def scenario_terminate_twice(s):
+    # SIGTERM closes the window like the user would; a second one during the shutdown changes nothing.
+    process = s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    time.sleep(1.5)
+    s.click(window, 40, FILTERS_Y + 17)  # a change the shutdown must keep
+    time.sleep(0.6)
+    process.send_signal(signal.SIGTERM)
+    time.sleep(0.05)
+    process.send_signal(signal.SIGTERM)
+    try:
+        code = process.wait(15)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program did not end after SIGTERM")
+    check(code == 0, f"the program ended with {code}, not 0")
+    check("filters=0" in s.settings(), "the settings were not saved")
+    log = open(os.path.join(BIN, "Quillmere.log"), errors="replace").read()
+    check(log.rstrip().endswith("exiting, code 0"), "the log does not end with the orderly exit")
 
 
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}

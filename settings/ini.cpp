@@ -1,5 +1,7 @@
 #include "settings/ini.h"
 
+#include <unordered_set>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,13 +189,15 @@ void IniDocument::removeSection(std::string_view section) {
 }
 
 std::vector<std::string> IniDocument::sectionNames() const {
+    // Linear in the file: names are compared case-insensitively through a set of lowered copies.
     std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
     for (const Line& line : lines_) {
         if (!line.header) continue;
-        bool seen = false;
-        for (const std::string& name : names)
-            seen = seen || equalsNoCase(name, line.section);
-        if (!seen) names.push_back(line.section);
+        std::string key = line.section;
+        for (char& c : key)
+            c = lower(c);
+        if (seen.insert(std::move(key)).second) names.push_back(line.section);
     }
     return names;
 }

@@ -1,5 +1,7 @@
 #include "settings/ini.h"
 
+#include "base/log.h"
+
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -223,8 +225,13 @@ bool writeIniFile(const std::string& path, const IniDocument& document) {
         static_cast<size_t>(st.st_size) > kMaxIniBytes) {
         if (std::rename(path.c_str(), (path + ".too-large").c_str()) != 0) return false;
     }
-    std::string temporary = path + ".tmp-" + std::to_string(getpid());
     std::string text = document.serialize();
+    // The next read refuses a file over the limit: writing one would lose every setting at the next start.
+    if (text.size() > kMaxIniBytes) {
+        logLine("settings: %s not written, it would pass the %zu-byte limit", path.c_str(), kMaxIniBytes);
+        return false;
+    }
+    std::string temporary = path + ".tmp-" + std::to_string(getpid());
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();

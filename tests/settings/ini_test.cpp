@@ -122,6 +122,15 @@ TEST_F(IniFileTest, OversizedFilesAreSetAsideNotDestroyed) {
     EXPECT_GT(readText(path_ + ".too-large").size(), kMaxIniBytes);
 }
 
+TEST_F(IniFileTest, ASaveNeverWritesWhatTheNextLoadWouldRefuse) {
+    IniDocument ini;
+    ini.set("Quillmere", "face", "2");
+    ASSERT_TRUE(writeIniFile(path_, ini));
+    ini.set("Quillmere", "note", std::string(kMaxIniBytes, 'x'));
+    EXPECT_FALSE(writeIniFile(path_, ini));
+    EXPECT_EQ(readIniFile(path_).getString("Quillmere", "face", ""), "2");  // the old file stands
+}
+
 TEST_F(IniFileTest, AFailedWriteLeavesTheOldFile) {
     ASSERT_TRUE(writeProfileString(path_, "s", "k", "v"));
     // A folder in the way of the temporary file makes the write fail (even for root).

@@ -1,5 +1,7 @@
 #include "vcam/recorder.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -55,7 +57,7 @@ bool Recorder::open(const std::string& path, std::string* message) {
     codec_->pix_fmt = AV_PIX_FMT_YUV420P;
     codec_->time_base = AVRational{1, 1000};  // frames keep their millisecond timestamps
     codec_->framerate = AVRational{30, 1};
-    codec_->gop_size = 60;
+    codec_->gop_size = 30;  // a key frame (and, in an MP4, a fragment) every second
     codec_->max_b_frames = 0;
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (encoder->id == AV_CODEC_ID_H264) {
@@ -79,7 +81,13 @@ bool Recorder::open(const std::string& path, std::string* message) {
     result = av_frame_get_buffer(picture_, 0);
     if (result >= 0 && !(format_->oformat->flags & AVFMT_NOFILE))
         result = avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (result >= 0) result = avformat_write_header(format_, nullptr);
+    // An MP4 is written in fragments, a second or two each: a companion killed mid-session leaves a file
+    // that plays up to its last fragment (a plain MP4 is unreadable without the index written at the end).
+    AVDictionary* muxerOptions = nullptr;
+    if (std::strcmp(format_->oformat->name, "mp4") == 0 || std::strcmp(format_->oformat->name, "mov") == 0)
+        av_dict_set(&muxerOptions, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    if (result >= 0) result = avformat_write_header(format_, &muxerOptions);
+    av_dict_free(&muxerOptions);
     if (result < 0) {
         *message = "cannot write " + path + ": " + avText(result);
         return false;
@@ -129,7 +137,8 @@ bool Recorder::finish() {
     if (codec_ && headerWritten_) {
         avcodec_send_frame(codec_, nullptr);
         ok = drain();
-        ok = av_write_trailer(format_) == 0 && ok;
+        // Errors are negative; the fragmenting muxer returns a byte count on success.
+        ok = av_write_trailer(format_) >= 0 && ok;
     }
     if (format_ && format_->pb && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
     sws_freeContext(scaler_);

@@ -211,8 +211,12 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
 
     // The companion is killed mid-session: the program carries on and reports the removal's result.
     ProgramRun killed =
-        runProgram({"--file", clip, "--frames", "40", "--record", dir.file("killed.mp4")}, [](pid_t pid) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        runProgram({"--file", clip, "--frames", "150", "--record", dir.file("killed.mp4")}, [&](pid_t pid) {
+            // Killed a second or so into the frames, once its first fragments are written.
+            for (int waited = 0; waited < 20000 && !std::filesystem::exists(dir.file("killed.mp4"));
+                 waited += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
             std::string children = commandOutput("cat /proc/" + std::to_string(pid) + "/task/*/children");
             for (char* token = std::strtok(children.data(), " "); token; token = std::strtok(nullptr, " "))
                 kill(std::atoi(token), SIGKILL);
@@ -220,6 +224,10 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     EXPECT_EQ(killed.exitCode, 0) << killed.log;
     EXPECT_NE(killed.log.find("engine stopped"), std::string::npos) << killed.log;
     EXPECT_NE(killed.log.find("camera removed, hr 0x8A5600FF"), std::string::npos) << killed.log;
+    // Its MP4 plays up to the last fragment it wrote.
+    const std::string probe = probeVideo(dir.file("killed.mp4"));
+    ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
+    EXPECT_GT(std::atoi(probe.c_str() + 9), 0) << probe;
 }
 
 TEST(Program, RunsAtTheSameTimeKeepTheirFramesApart) {
@@ -262,7 +270,10 @@ TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
     TempDir dir;
     std::string clip = dir.file("clip.mp4"), recording = dir.file("out.mkv");
     ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
-    runProgram({"--file", clip, "--plain", "--record", recording}, [](pid_t pid) {
+    runProgram({"--file", clip, "--plain", "--record", recording}, [&](pid_t pid) {
+        // Killed once frames flow (a loaded machine may take a while to get there).
+        for (int waited = 0; waited < 20000 && !std::filesystem::exists(recording); waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         kill(pid, SIGKILL);  // no orderly shutdown: the companion learns of it from the kernel
     });

@@ -54,7 +54,7 @@ void Composer::prepare(const FrameFilters& filters) {
             if (!hasBackground_) logLine("background: cannot read %s", backgroundPath_.c_str());
         }
     }
-    if (filters.torso != torso_.chosen()) torso_.choose(filters.torso);
+    if (filters.torso != torso_.chosen()) torso_.choose(g_.assetFolder, filters.torso);
     if (filters.visitor != visitor_.chosen()) visitor_.choose(filters.visitor);
 }
 
@@ -97,7 +97,8 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     const bool bodyGone = maskReady && plan.removeBody;
 
     // 6. The learned room keeps learning while the body is hidden over nothing better.
-    if (bodyGone && !room_.captured() && !hasBackground_) room_.learn(g_);
+    if (bodyGone && !room_.captured() && !hasBackground_)
+        room_.learn(g_, input.sourcePixels, input.sourceStride);
 
     // 7–9. Back layer, visitor, person.
     cairo_save(cr);
@@ -136,8 +137,13 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
 
         // 12. Body-less: torso and head cut-out over the room.
         if (bodyGone) {
-            if (torso_.loaded()) torso_.draw(g_, filters, *input.face, s, input.timeMs, &placement);
-            room_.drawHeadCutout(g_, s, placement);
+            if (torso_.loaded()) {
+                const TorsoFace under{plan.faceKind == kFaceKitten,
+                                      static_cast<float>(faces_.art().kittenWidth),
+                                      static_cast<float>(faces_.art().kittenHeight)};
+                torso_.draw(g_, filters, under, *input.face, s, input.timeMs, &placement);
+            }
+            room_.drawHeadCutout(g_, s, filters.headScale, placement);
         }
         // 13. The face filter, then what is worn over it.
         drawFaceFilter(input, filters, plan, s, elapsed, placement);

@@ -20,7 +20,8 @@ void samplePosition(int i, int size, int maskSize, int* index0, int* index1, uin
 
 }  // namespace
 
-cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, PersonLayer& layer) {
+cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, PersonLayer& layer,
+                                  const PixelBox* box) {
     const int width = cairo_image_surface_get_width(source), height = cairo_image_surface_get_height(source);
     if (!layer.surface || cairo_image_surface_get_width(layer.surface.get()) != width ||
         cairo_image_surface_get_height(layer.surface.get()) != height) {
@@ -49,7 +50,10 @@ cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, 
     uint8_t* out = cairo_image_surface_get_data(layer.surface.get());
     const int outStride = cairo_image_surface_get_stride(layer.surface.get());
     uint16_t* maskRow = layer.maskRow.data();
-    for (int y = 0; y < height; ++y) {
+    const int x0 = box ? std::clamp(box->x0, 0, width) : 0, x1 = box ? std::clamp(box->x1, x0, width) : width;
+    const int y0 = box ? std::clamp(box->y0, 0, height) : 0,
+              y1 = box ? std::clamp(box->y1, y0, height) : height;
+    for (int y = y0; y < y1; ++y) {
         int row0 = 0, row1 = 0;
         uint16_t rowWeight = 0;
         samplePosition(y, height, kMaskHeight, &row0, &row1, &rowWeight);
@@ -58,7 +62,7 @@ cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, 
         for (int x = 0; x < kMaskWidth; ++x)  // 8.8 fixed point
             maskRow[x] = static_cast<uint16_t>(m0[x * 4] * (256 - rowWeight) + m1[x * 4] * rowWeight);
         uint8_t* rowMask = layer.rowMask.data();
-        for (int x = 0; x < width; ++x) {
+        for (int x = x0; x < x1; ++x) {
             const uint32_t w1 = layer.columnWeight[x];
             rowMask[x] = static_cast<uint8_t>(
                 (maskRow[layer.column0[x]] * (256 - w1) + maskRow[layer.column1[x]] * w1 + 32768) >> 16);
@@ -66,7 +70,7 @@ cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, 
         // Most of a mask is fully person or fully room: those pixels are a copy or nothing.
         const uint32_t* s = reinterpret_cast<const uint32_t*>(in + static_cast<size_t>(y) * inStride);
         uint32_t* d = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * outStride);
-        for (int x = 0; x < width; ++x) {
+        for (int x = x0; x < x1; ++x) {
             const uint32_t m = rowMask[x];
             if (m == 0) {
                 d[x] = 0;

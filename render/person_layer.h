@@ -19,8 +19,15 @@ struct PersonLayer {
     std::vector<uint8_t> rowMask;        // the mask over one source row
 };
 
-// Fills the layer from an RGB24 source bitmap and the mask's BGRA pixels (the value in every byte).
+// Source pixels [x0, x1) × [y0, y1).
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// Fills the layer from an RGB24 source bitmap and the mask's BGRA pixels (the value in every byte); with
+// a box only the pixels inside it are made (the rest keep what they held: draw the brush clipped to it).
 // Returns the layer's brush, or null when its surface can't be made.
-cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, PersonLayer& layer);
+cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, PersonLayer& layer,
+                                  const PixelBox* box = nullptr);
 
 }  // namespace qm

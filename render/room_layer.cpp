@@ -1,8 +1,16 @@
 #include "render/room_layer.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace qm {
 
+HeadEllipse headEllipse(const SmoothedAnchors& s, float headScale) {
+    return {s.centreX, s.centreY, 0.62 * s.faceWidth * headScale, 0.86 * s.faceWidth * headScale, s.roll};
+}
+
 void RoomLayer::applyRequests(const Graphics& g, const RoomRequests& requests) {
+    if (requests.forgetLearned) forgetPending_ = true;
     if (requests.forget) captured_.reset();
     if (requests.capture) {
         captured_.reset();
@@ -20,6 +28,80 @@ void RoomLayer::applyRequests(const Graphics& g, const RoomRequests& requests) {
     if (captured_ && (cairo_image_surface_get_width(captured_.get()) != g.sourceWidth ||
                       cairo_image_surface_get_height(captured_.get()) != g.sourceHeight))
         captured_.reset();
+}
+
+void RoomLayer::learn(const Graphics& g, const uint8_t* framePixels, int frameStride) {
+    const RoomFrame frame{framePixels, g.sourceWidth, g.sourceHeight, frameStride, g.maskBuffer.data()};
+    const bool forget = forgetPending_;
+    forgetPending_ = false;
+    if (learnRoom(plate_, frame, forget) || !learned_) {
+        learned_.reset();
+        if (plate_.output.empty()) return;
+        SurfacePtr bitmap(cairo_image_surface_create_for_data(plate_.output.data(), CAIRO_FORMAT_RGB24,
+                                                              plate_.width, plate_.height, plate_.width * 4));
+        if (checkSurface(bitmap.get()) != kOk) return;  // nothing more this frame; the next one tries again
+        learned_ = std::move(bitmap);
+    }
+    cairo_surface_mark_dirty(learned_.get());
+}
+
+cairo_surface_t* RoomLayer::room() const {
+    if (captured_) return captured_.get();
+    return learned_.get();
+}
+
+void RoomLayer::drawHeadCutout(Graphics& g, const SmoothedAnchors& s, float headScale,
+                               const cairo_matrix_t& placement) {
+    const HeadEllipse e = headEllipse(s, headScale);
+    if (!(e.radiusX > 0.5) || !(e.radiusY > 0.5) || !std::isfinite(e.centreX) || !std::isfinite(e.centreY) ||
+        !std::isfinite(e.angle))
+        return;
+    // The ellipse's box in source pixels: only there is the head made and drawn.
+    const double c = std::fabs(std::cos(e.angle)), sn = std::fabs(std::sin(e.angle));
+    const double halfW = e.radiusX * c + e.radiusY * sn, halfH = e.radiusX * sn + e.radiusY * c;
+    PixelBox box{static_cast<int>(std::floor(std::max(e.centreX - halfW, -1.0))),
+                 static_cast<int>(std::floor(std::max(e.centreY - halfH, -1.0))),
+                 static_cast<int>(std::ceil(std::min(e.centreX + halfW, g.sourceWidth + 1.0))),
+                 static_cast<int>(std::ceil(std::min(e.centreY + halfH, g.sourceHeight + 1.0)))};
+    box.x0 = std::clamp(box.x0, 0, g.sourceWidth);
+    box.y0 = std::clamp(box.y0, 0, g.sourceHeight);
+    box.x1 = std::clamp(box.x1, box.x0, g.sourceWidth);
+    box.y1 = std::clamp(box.y1, box.y0, g.sourceHeight);
+    if (box.x1 <= box.x0 || box.y1 <= box.y0) return;
+    cairo_pattern_t* person = buildPersonLayer(g.source.get(), g.maskBuffer.data(), head_, &box);
+    if (!person) return;
+
+    // The soft ellipse (opaque to 0.8 of its radius, fading linearly to clear at the radius, as the
+    // graphics' soft-ellipse brush) laid straight into the head's pixels: one pass over the box.
+    cairo_surface_t* layer = head_.surface.get();
+    uint8_t* data = cairo_image_surface_get_data(layer);
+    const int stride = cairo_image_surface_get_stride(layer);
+    const double cosA = std::cos(e.angle), sinA = std::sin(e.angle);
+    for (int y = box.y0; y < box.y1; ++y) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+        const double dy = y + 0.5 - e.centreY;
+        for (int x = box.x0; x < box.x1; ++x) {
+            const double dx = x + 0.5 - e.centreX;
+            const double u = (dx * cosA + dy * sinA) / e.radiusX, v = (-dx * sinA + dy * cosA) / e.radiusY;
+            const double r2 = u * u + v * v;
+            if (r2 <= 0.64) continue;
+            const uint32_t a = r2 >= 1 ? 0 : static_cast<uint32_t>((1 - std::sqrt(r2)) * 5 * 256 + 0.5);
+            const uint32_t p = row[x];
+            row[x] = ((((p & 0x00FF00FFu) * a) >> 8) & 0x00FF00FFu) |
+                     ((((p >> 8) & 0x00FF00FFu) * a) & 0xFF00FF00u);
+        }
+    }
+    cairo_surface_mark_dirty_rectangle(layer, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
+
+    cairo_t* cr = g.cr.get();
+    cairo_save(cr);
+    cairo_set_matrix(cr, &placement);
+    cairo_rectangle(cr, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
+    cairo_clip(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_set_source(cr, person);
+    cairo_paint(cr);
+    cairo_restore(cr);
 }
 
 }  // namespace qm

@@ -106,6 +106,17 @@ void CairoPainter::strokeRoundRect(const Rect& r, float radius, float width, Col
     cairo_stroke(cr_);
 }
 
+void CairoPainter::strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) {
+    setColour(colour);
+    cairo_save(cr_);
+    cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_width(cr_, width);
+    cairo_move_to(cr_, x0, y0);
+    cairo_line_to(cr_, x1, y1);
+    cairo_stroke(cr_);
+    cairo_restore(cr_);
+}
+
 void CairoPainter::fillCircle(float cx, float cy, float radius, Colour colour) {
     setColour(colour);
     cairo_new_sub_path(cr_);

@@ -31,6 +31,7 @@ public:
     void fillRect(const Rect& rect, Colour colour) override;
     void fillRoundRect(const Rect& rect, float radius, Colour colour) override;
     void strokeRoundRect(const Rect& rect, float radius, float width, Colour colour) override;
+    void strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) override;
     void fillCircle(float cx, float cy, float radius, Colour colour) override;
     void drawText(std::string_view text, const Rect& rect, const TextStyle& style, Colour colour) override;
     TextSize measureText(std::string_view text, Font font, float maxWidth, bool wrap) override;

@@ -54,6 +54,8 @@ public:
     virtual void fillRoundRect(const Rect& rect, float radius, Colour colour) = 0;
     virtual void strokeRoundRect(const Rect& rect, float radius, float width, Colour colour) = 0;
     virtual void fillCircle(float cx, float cy, float radius, Colour colour) = 0;
+    // A straight stroke with round ends.
+    virtual void strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) = 0;
     virtual void drawText(std::string_view text, const Rect& rect, const TextStyle& style, Colour colour) = 0;
     // Width and height of the laid-out text at the given maximum width (maximum height 2000).
     virtual TextSize measureText(std::string_view text, Font font, float maxWidth, bool wrap = false) = 0;

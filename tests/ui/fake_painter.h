@@ -38,6 +38,7 @@ public:
     void fillRect(const Rect& r, Colour) override { rects.push_back(r); }
     void fillRoundRect(const Rect& r, float, Colour) override { rects.push_back(r); }
     void strokeRoundRect(const Rect&, float, float, Colour) override {}
+    void strokeLine(float, float, float, float, float, Colour) override {}
     void fillCircle(float cx, float cy, float radius, Colour colour) override {
         circles.push_back({cx, cy, radius, colour});
     }

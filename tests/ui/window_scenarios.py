@@ -271,6 +271,52 @@ def scenario_real_sample(s):
     check(os.path.getsize(recording) > 10000, "no session was recorded")
 
 
+def teal_share(shot):
+    """The share of the preview in the hoodie torso's teal."""
+    hits = total = 0
+    for y in range(64, 540, 4):
+        for x in range(16, 863, 4):
+            r, g, b = shot.getpixel((x, y))
+            total += 1
+            hits += abs(r - 0x2f) < 30 and abs(g - 0xa3) < 30 and abs(b - 0x9a) < 30
+    return hits / total
+
+
+def scenario_body_tab(s):
+    """On the sample: switch body-less on, run the room capture's countdown, then pick the hoodie."""
+    if not HAS_ENGINE or not os.path.exists(SAMPLE):
+        raise Skip("needs the engine and data/sample.mp4")
+    s.start(PROGRAM, "--file", SAMPLE, "--no-camera", "--face", "none")
+    window = s.wait_window()
+    wait_live(s, window, "body_live.png")
+    edge = 1200 - 321
+    left = edge + 17
+    s.click(window, edge + 15 + 2 * 59.6 + 26.8, 63)  # the Body tab
+    s.screenshot(window, "body_tab_start.png")
+    # Below the title (44), the heading (30) and two rows of tiles (154), the torso note, then the switch.
+    top = 97 + 16
+    s.click(window, left + 20, top + 44 + 30 + 154 + 57 + 14 + 13)
+    check("bodyless=1" in s.settings(), "the body-less switch did not switch")
+    before = s.screenshot(window, "body_bodyless.png")
+    chip_y = top + 44 + 30 + 154 + 57 + 14 + 32 + 36 + 10 + 60 + 15
+    s.click(window, left + 40, chip_y)
+    counting = s.screenshot(window, "body_countdown.png")
+    chip_row = (left, chip_y - 15, left + 288, chip_y + 15)
+    check(ImageChops.difference(before.crop(chip_row), counting.crop(chip_row)).getbbox() is not None,
+          "the capture chip did not give way to the countdown")
+    time.sleep(4)
+    captured = s.screenshot(window, "body_captured.png")
+    clear_chip = pixel(captured, left + 230, chip_y)
+    check(not near(clear_chip, pixel(before, left + 230, chip_y), 3),
+          f"no Clear chip beside Recapture after the countdown ({clear_chip})")
+    s.click(window, left + 2 * (90.67 + 8) + 45, top + 44 + 30 + 34)  # tiles: none, astronaut, hoodie
+    check("torso=hoodie" in s.settings(), "the hoodie tile did not pick the hoodie")
+    time.sleep(2)
+    shot = s.screenshot(window, "body_hoodie.png")
+    share = teal_share(shot)
+    check(share > 0.02, f"the hoodie does not show in the preview ({share:.3f})")
+
+
 def scenario_unreadable_video(s):
     if not HAS_ENGINE:
         raise Skip("needs the engine")

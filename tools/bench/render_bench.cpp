@@ -56,7 +56,8 @@ FaceGeometry movingFace(int width, int height, int frame) {
 
 enum Back { kCameraOnly, kPicture, kBlur };
 
-void composeBench(benchmark::State& state, Back back, int faceKind) {
+void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyless = false,
+                  const char* torso = "") {
     Graphics& g = sharedGraphics();
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     createSourceBitmap(g, width, height);
@@ -73,6 +74,8 @@ void composeBench(benchmark::State& state, Back back, int faceKind) {
     filters.faceKind = faceKind;
     filters.blur = back == kBlur;
     filters.backgroundPath = back == kPicture ? assetPath("orange.png") : std::string();
+    filters.bodyless = bodyless;
+    filters.torso = torso;
     composer.prepare(filters);
     std::vector<uint8_t> out(kCanvasWidth * kCanvasHeight * 4);
     int index = 0;
@@ -82,7 +85,7 @@ void composeBench(benchmark::State& state, Back back, int faceKind) {
         input.sourcePixels = frame.data();
         input.sourceStride = width * 4;
         input.personMask = mask.data();
-        input.face = faceKind != kFaceNone ? &face : nullptr;
+        input.face = faceKind != kFaceNone || bodyless || *torso ? &face : nullptr;
         input.timeMs = 1000 + index * 33.3;
         input.frameIndex = index++;
         composer.composeFrame(input, filters);
@@ -116,6 +119,25 @@ void BM_FaceGoogly(benchmark::State& s) {
     composeBench(s, kCameraOnly, kFaceGoogly);
 }
 
+// Body-less mode: the learned room behind, the head cut out over it; then with each torso under the head
+// (and the morvel face over it, as on the sample). Their cost over BM_FaceMorvel is what hiding the body
+// adds to the person mask.
+void BM_Bodyless(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceNone, true);
+}
+void BM_BodylessMorvel(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceMorvel, true);
+}
+void BM_TorsoSuit(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceMorvel, true, "suit");
+}
+void BM_TorsoHoodie(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceMorvel, true, "hoodie");
+}
+void BM_TorsoAstronaut(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceMorvel, true, "astronaut");
+}
+
 #define SOURCES Args({1280, 720})->Args({640, 480})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_CameraOnly)->SOURCES;
 BENCHMARK(BM_BackgroundPicture)->SOURCES;
@@ -125,6 +147,11 @@ BENCHMARK(BM_FaceOrange)->SOURCES;
 BENCHMARK(BM_FaceBanana)->SOURCES;
 BENCHMARK(BM_FaceKitten)->SOURCES;
 BENCHMARK(BM_FaceGoogly)->SOURCES;
+BENCHMARK(BM_Bodyless)->SOURCES;
+BENCHMARK(BM_BodylessMorvel)->SOURCES;
+BENCHMARK(BM_TorsoSuit)->SOURCES;
+BENCHMARK(BM_TorsoHoodie)->SOURCES;
+BENCHMARK(BM_TorsoAstronaut)->SOURCES;
 
 void BM_GaussianBlur(benchmark::State& state) {
     const int width = 1280, height = 720;

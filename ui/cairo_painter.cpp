@@ -113,6 +113,17 @@ void CairoPainter::fillCircle(float cx, float cy, float radius, Colour colour) {
     cairo_fill(cr_);
 }
 
+void CairoPainter::strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) {
+    setColour(colour);
+    cairo_save(cr_);
+    cairo_set_line_width(cr_, width);
+    cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+    cairo_move_to(cr_, x0, y0);
+    cairo_line_to(cr_, x1, y1);
+    cairo_stroke(cr_);
+    cairo_restore(cr_);
+}
+
 void CairoPainter::prepareLayout(std::string_view text, Font font, float width, bool wrap, Align align) {
     pango_layout_set_font_description(layout_, fonts_.fonts[static_cast<int>(font)]);
     pango_layout_set_text(layout_, text.data(), static_cast<int>(text.size()));
@@ -196,6 +207,10 @@ void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
     cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_BILINEAR);
     cairo_paint(cr_);
     cairo_restore(cr_);
+}
+
+bool CairoPainter::hasThumbnail(ThumbnailGroup group, int index) const {
+    return thumbnails_ && thumbnails_->get(group, index);
 }
 
 bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r, bool cover, float opacity) {

@@ -32,12 +32,14 @@ public:
     void fillRoundRect(const Rect& rect, float radius, Colour colour) override;
     void strokeRoundRect(const Rect& rect, float radius, float width, Colour colour) override;
     void fillCircle(float cx, float cy, float radius, Colour colour) override;
+    void strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) override;
     void drawText(std::string_view text, const Rect& rect, const TextStyle& style, Colour colour) override;
     TextSize measureText(std::string_view text, Font font, float maxWidth, bool wrap) override;
     void pushClip(const Rect& rect) override;
     void pushRoundClip(const Rect& rect, float radius) override;
     void popClip() override;
     void drawPreview(const Rect& rect, bool mirrored) override;
+    bool hasThumbnail(ThumbnailGroup group, int index) const override;
     bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity) override;
 
 private:

@@ -54,6 +54,7 @@ public:
     virtual void fillRoundRect(const Rect& rect, float radius, Colour colour) = 0;
     virtual void strokeRoundRect(const Rect& rect, float radius, float width, Colour colour) = 0;
     virtual void fillCircle(float cx, float cy, float radius, Colour colour) = 0;
+    virtual void strokeLine(float x0, float y0, float x1, float y1, float width, Colour colour) = 0;
     virtual void drawText(std::string_view text, const Rect& rect, const TextStyle& style, Colour colour) = 0;
     // Width and height of the laid-out text at the given maximum width (maximum height 2000).
     virtual TextSize measureText(std::string_view text, Font font, float maxWidth, bool wrap = false) = 0;
@@ -65,6 +66,8 @@ public:
     virtual void drawPreview(const Rect& rect, bool mirrored) = 0;
     // A cached thumbnail: fitted (aspect kept, centred inside) or covering the rectangle (cropped).
     // False when the cache has no picture for the entry; nothing is drawn then.
+    // Whether the cache holds a picture for the entry.
+    virtual bool hasThumbnail(ThumbnailGroup group, int index) const = 0;
     virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover,
                                float opacity) = 0;
 };

@@ -83,7 +83,11 @@ TEST(WearTab, ChoosingAnItemInEachSlotStoresPublishesAndSavesIt) {
         EXPECT_EQ(tiles, entries + 1);
 
         t.forgetSave();
+        // Scrolled to the section: the tile stays under the pointer though the sliders above it close.
+        t.clickAt(*t.find(kHitWearSlotChip, slot));
+        const float tileTop = t.tile(slot, items[slot])->top;
         t.choose(slot, items[slot]);
+        EXPECT_FLOAT_EQ(t.tile(slot, items[slot])->top, tileTop) << items[slot];
         EXPECT_EQ(t.state.wear[slot], items[slot]);
         EXPECT_EQ(t.shared.filters.wear[slot], items[slot]);
         EXPECT_TRUE(t.saved());
@@ -104,6 +108,7 @@ TEST(WearTab, ChoosingAnItemInEachSlotStoresPublishesAndSavesIt) {
     for (int slot = 0; slot < kWearSlots; ++slot)
         EXPECT_EQ(loaded.wear[slot], items[slot]);
 
+    t.clickAt(*t.find(kHitWearSlotChip, kWearHat));
     t.choose(kWearHat, "");  // "None" takes it off again
     EXPECT_EQ(t.state.wear[kWearHat], "");
     EXPECT_TRUE(t.ringed(t.tile(kWearHat, "")));

@@ -1,5 +1,6 @@
 #include "ui/tabs/wear_tab.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -20,6 +21,10 @@ constexpr float kTileGap = 8;
 constexpr float kTileWidth = (kContentWidth - 2 * kTileGap) / 3;
 constexpr float kTileHeight = 74;
 constexpr float kTileStep = kTileHeight + kTileGap;
+
+// What a worn slot shows under its tiles: the four fit sliders when open, else the "Adjust fit" chip.
+constexpr float kFitSlidersHeight = 4 * 60;
+constexpr float kAdjustFitHeight = 36;
 
 // A tile's index in its region: the slot times 1000 plus 0 for the empty choice, or the catalogue index
 // plus 1.
@@ -103,9 +108,19 @@ void drawSlotSection(DrawContext& dc, float& y, int slot) {
             drawFitSliders(dc, y, slot);
         } else {
             drawChip(dc, left, y, 30, icon::kSetting, "Adjust fit", kHitFitSlot, slot);
-            y += 36;
+            y += kAdjustFitHeight;
         }
     }
+}
+
+// Opens a slot's fit sliders and closes the open one's. When the closing sliders sit above the slot, the
+// content above it shrinks; the scroll follows, so what was just clicked stays under the pointer.
+void openFit(Panel& panel, int slot) {
+    const int open = panel.ui.fitSlot;
+    if (open >= 0 && open < slot && !effectiveWearItem(panel.state, open).empty())
+        panel.ui.tabScroll[1] =
+            std::max(0.0f, panel.ui.tabScroll[1] - (kFitSlidersHeight - kAdjustFitHeight));
+    panel.ui.fitSlot = slot;
 }
 
 }  // namespace
@@ -152,12 +167,12 @@ TabClick wearTabClick(Panel& panel, const HitRegion& region) {
                 if (item > kWearCatalogueSize || kWearCatalogue[item - 1].kind != slot) return TabClick::Done;
                 s.wear[slot] = kWearCatalogue[item - 1].id;
             }
-            panel.ui.fitSlot = slot;
+            openFit(panel, slot);
             return TabClick::Changed;
         }
         case kHitFitSlot:
             if (region.index < 0 || region.index >= kWearSlots) return TabClick::Done;
-            panel.ui.fitSlot = region.index;
+            openFit(panel, region.index);
             return TabClick::Changed;
         default:
             return TabClick::NotMine;

@@ -209,6 +209,10 @@ void CairoPainter::drawPreview(const Rect& r, bool mirrored) {
     cairo_restore(cr_);
 }
 
+bool CairoPainter::hasThumbnail(ThumbnailGroup group, int index) const {
+    return thumbnails_ && thumbnails_->get(group, index);
+}
+
 bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r, bool cover, float opacity) {
     cairo_surface_t* picture = thumbnails_ ? thumbnails_->get(group, index) : nullptr;
     if (!picture) return false;

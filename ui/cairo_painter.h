@@ -39,6 +39,7 @@ public:
     void pushRoundClip(const Rect& rect, float radius) override;
     void popClip() override;
     void drawPreview(const Rect& rect, bool mirrored) override;
+    bool hasThumbnail(ThumbnailGroup group, int index) const override;
     bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity) override;
 
 private:

@@ -67,6 +67,8 @@ public:
     virtual void drawPreview(const Rect& rect, bool mirrored) = 0;
     // A cached thumbnail: fitted (aspect kept, centred inside) or covering the rectangle (cropped).
     // False when the cache has no picture for the entry; nothing is drawn then.
+    // Whether the cache holds a picture for the entry.
+    virtual bool hasThumbnail(ThumbnailGroup group, int index) const = 0;
     virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover,
                                float opacity) = 0;
 };

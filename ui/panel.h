@@ -59,6 +59,9 @@ struct PanelState {
     float viewportHeight = 0, contentHeight = 0;
     int roomCountdown = 0;
     int fitSlot = -1;
+    // Each wear slot's section top below the Wear tab's content start, written by its paint; the slot
+    // chips scroll there.
+    float wearSectionTop[kWearSlots] = {};
     std::string activeScene;
     std::string lastBackground = "blur";
     std::string statusMessage;

@@ -206,7 +206,7 @@ TEST(EngineFiles, GarbageFileIsStatusThreeThenStopsWhenFramesAreCounted) {
     LaunchOptions options = optionsFor(5);
     options.file = path;
     h.start(options);
-    ASSERT_TRUE(h.waitEnded(3000));
+    ASSERT_TRUE(h.waitEnded(10000));  // a loaded machine takes a while to give up on the file
     EXPECT_EQ(h.shared.status.load(), kStatusNoFrames);
     EXPECT_TRUE(h.inOrder({"engine: source not giving frames (unplugged, or in use by another app)\n",
                            "engine: no source, stopping\n", "engine stopped\n"}))

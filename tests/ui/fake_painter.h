@@ -2,6 +2,7 @@
 // 17 DIPs per line), recording what the paint asked for.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -26,8 +27,12 @@ class FakePainter : public Painter {
 public:
     std::vector<TextCall> texts;
     std::vector<CircleCall> circles;
-    std::vector<Rect> rects;  // filled rectangles, plain and rounded
+    std::vector<Rect> rects;    // filled rectangles, plain and rounded
+    std::vector<Rect> strokes;  // outlined rounded rectangles
     std::vector<std::pair<Rect, bool>> previews;
+    std::vector<std::pair<ThumbnailGroup, int>> thumbnailsDrawn;
+    std::vector<std::pair<ThumbnailGroup, int>> missingThumbnails;  // every other entry has a picture
+    int lines = 0;
     int clipDepth = 0, maxClipDepth = 0;
 
     static float fontSize(Font font) {
@@ -37,8 +42,8 @@ public:
     void clear(Colour) override {}
     void fillRect(const Rect& r, Colour) override { rects.push_back(r); }
     void fillRoundRect(const Rect& r, float, Colour) override { rects.push_back(r); }
-    void strokeRoundRect(const Rect&, float, float, Colour) override {}
-    void strokeLine(float, float, float, float, float, Colour) override {}
+    void strokeRoundRect(const Rect& r, float, float, Colour) override { strokes.push_back(r); }
+    void strokeLine(float, float, float, float, float, Colour) override { ++lines; }
     void fillCircle(float cx, float cy, float radius, Colour colour) override {
         circles.push_back({cx, cy, radius, colour});
     }
@@ -56,7 +61,15 @@ public:
     void pushRoundClip(const Rect&, float) override { maxClipDepth = std::max(maxClipDepth, ++clipDepth); }
     void popClip() override { --clipDepth; }
     void drawPreview(const Rect& rect, bool mirrored) override { previews.push_back({rect, mirrored}); }
-    bool drawThumbnail(ThumbnailGroup, int, const Rect&, bool, float) override { return false; }
+    bool hasThumbnail(ThumbnailGroup group, int index) const override {
+        return std::find(missingThumbnails.begin(), missingThumbnails.end(), std::pair{group, index}) ==
+               missingThumbnails.end();
+    }
+    bool drawThumbnail(ThumbnailGroup group, int index, const Rect&, bool, float) override {
+        if (!hasThumbnail(group, index)) return false;
+        thumbnailsDrawn.push_back({group, index});
+        return true;
+    }
 
     const TextCall* findText(const std::string& prefix) const {
         for (const TextCall& t : texts)

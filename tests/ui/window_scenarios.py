@@ -5,6 +5,7 @@ screenshots and the settings file. Screenshots land in the folder given as the s
 
 Usage: window_scenarios.py BIN_DIR SCREENSHOT_DIR [scenario ...]
 """
+import math
 import os
 import signal
 import subprocess
@@ -315,6 +316,107 @@ def scenario_body_tab(s):
     shot = s.screenshot(window, "body_hoodie.png")
     share = teal_share(shot)
     check(share > 0.02, f"the hoodie does not show in the preview ({share:.3f})")
+
+
+# The Wear tab at 1200 x 740 DIPs on a replacement face (no "Bald" tile): tiles per slot, and where
+# things sit below the content's first line, 16 DIPs under the slot chips' header line.
+WEAR_TILES = (5, 9, 6, 6)
+WEAR_CONTENT_TOP = 134 + 1 + 16
+WEAR_TILE_WIDTH = (288 - 16) / 3
+
+
+def wear_layout(worn, fit_slot):
+    """Each section's top below the content's first line, and the content's height."""
+    tops, y = [], 0
+    for slot, tiles in enumerate(WEAR_TILES):
+        tops.append(y)
+        y += 34 + math.ceil(tiles / 3) * 82 + 2
+        if worn[slot]:
+            y += 4 * 60 if fit_slot == slot else 36
+        if slot < 3:
+            y += 19
+    return tops, y + 8 + 32
+
+
+def skin_box(shot):
+    """The replacement face's box in the preview (5th to 95th percentile of its skin pixels)."""
+    xs, ys = [], []
+    for y in range(64, 540, 3):
+        for x in range(16, 863, 3):
+            r, g, b = shot.getpixel((x, y))
+            if abs(r - 210) < 25 and abs(g - 180) < 25 and abs(b - 120) < 30 and g - b > 40 and r - g < 45:
+                xs.append(x)
+                ys.append(y)
+    check(len(xs) > 200, "no replacement face in the preview")
+    xs.sort()
+    ys.sort()
+    pick = lambda v, q: v[int(q * (len(v) - 1))]
+    return pick(xs, 0.05), pick(ys, 0.05), pick(xs, 0.95), pick(ys, 0.95)
+
+
+def colour_count(shot, zone, test):
+    x0, y0, x1, y1 = (int(v) for v in zone)
+    x0, y0, x1, y1 = max(x0, 16), max(y0, 64), min(x1, 863), min(y1, 540)
+    return sum(test(*shot.getpixel((x, y))) for y in range(y0, y1, 2) for x in range(x0, x1, 2))
+
+
+# One item per slot with a colour of its own, where it sits on the face box (x0, y0, x1, y1; w, h its
+# size), and that colour.
+WEAR_CHOICES = (
+    ("hair", 2, "spiky", lambda x0, y0, x1, y1, w, h: (x0 - 0.2 * w, y0 - 0.7 * h, x1 + 0.2 * w, y0 + 0.15 * h),
+     lambda r, g, b: r > 215 and 140 < g < 230 and b < 110 and g - b > 90),
+    ("hat", 4, "cap", lambda x0, y0, x1, y1, w, h: (x0 - 0.2 * w, y0 - 0.9 * h, x1 + 0.2 * w, y0 + 0.25 * h),
+     lambda r, g, b: b > 150 and b - r > 90 and g < 170),
+    ("glasses", 4, "heart", lambda x0, y0, x1, y1, w, h: (x0 - 0.1 * w, y0, x1 + 0.1 * w, y0 + 0.7 * h),
+     lambda r, g, b: r > 180 and g < 120 and b > 70 and r - b > 50),
+    ("beard", 4, "santa", lambda x0, y0, x1, y1, w, h: (x0 - 0.1 * w, y0 + 0.5 * h, x1 + 0.1 * w, y1 + 0.6 * h),
+     lambda r, g, b: min(r, g, b) > 222 and max(r, g, b) - min(r, g, b) < 20),
+)
+
+
+def scenario_wear_tab_on_sample(s):
+    if not HAS_ENGINE or not os.path.exists(SAMPLE):
+        raise Skip("needs the engine and data/sample.mp4")
+    process = s.start(PROGRAM, "--file", SAMPLE, "--record", os.path.join(s.home, "session.mp4"))
+    window = s.wait_window()
+    wait_live(s, window, "wear_live.png")
+    time.sleep(2)
+    edge = 1200 - 321
+    left = edge + 17
+    s.click(window, edge + 15 + 59.6 + 26.8, 63)
+    worn, fit_slot = [False] * 4, -1
+    for slot, (key, tile, item, zone_of, colour) in enumerate(WEAR_CHOICES):
+        # The slot's chip brings its section to the top, as far as the content allows.
+        s.click(window, left + slot * 73.5 + 33.75, 110)
+        tops, content = wear_layout(worn, fit_slot)
+        scroll = min(tops[slot], max(0, content - (740 - 135)))
+        tile_x = left + (tile % 3) * (WEAR_TILE_WIDTH + 8)
+        tile_top = WEAR_CONTENT_TOP - scroll + tops[slot] + 34 + (tile // 3) * 82
+        x, y, _, _ = s.geometry(window)
+        s.xdotool("mousemove", "--sync", int(x + tile_x + 3), int(y + tile_top + 37))
+        time.sleep(0.5)
+        before = s.screenshot(window, f"wear_{key}_before.png")
+        check(near(pixel(before, tile_x + 3, tile_top + 37), (55, 55, 55), 4),
+              f"the hovered {item} tile is {pixel(before, tile_x + 3, tile_top + 37)}")
+        s.click(window, tile_x + WEAR_TILE_WIDTH / 2, tile_top + 37)
+        worn[slot], fit_slot = True, slot
+        time.sleep(1)
+        after = s.screenshot(window, f"wear_{key}_{item}.png")
+        check(f"{key}={item}\n" in s.settings(), f"the settings file does not say {key}={item}")
+        # The selection ring sits on the tile just chosen.
+        check(near(pixel(after, tile_x + 1.5, tile_top + 37), (0xF0, 0xA8, 0x3B), 40),
+              f"no selection ring on the {item} tile")
+        x0, y0, x1, y1 = skin_box(before)
+        zone = zone_of(x0, y0, x1, y1, x1 - x0, y1 - y0)
+        was, now = colour_count(before, zone, colour), colour_count(after, zone, colour)
+        area = (zone[2] - zone[0]) * (zone[3] - zone[1]) / 4
+        check(now - was > 0.03 * area, f"the {item} does not show where it belongs ({was} -> {now} of {area:.0f})")
+    settings = s.settings()
+    for key, _, item, _, _ in WEAR_CHOICES:
+        check(f"{key}={item}\n" in settings, f"the settings file lost {key}={item}")
+    process.terminate()
+    code = process.wait(20)
+    check(code == 0, f"the program exits with {code} when closed")
 
 
 def scenario_unreadable_video(s):

@@ -191,8 +191,10 @@ int record(const Arguments& args) {
     pollOnce();  // the program's last frame, written before it asked us to end
     queue.close();
     encoder.join();
-    section.destroy();
+    // The recording is finished before the section goes: its name vanishing tells watchers the file is
+    // complete.
     bool complete = recorder.finish();
+    section.destroy();
     reportCost(recorder.frames(), missed);
     if (!complete || encodeFailed) {
         std::fprintf(stderr, "%s: cannot complete %s\n", kCompanionName, args.output.c_str());

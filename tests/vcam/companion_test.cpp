@@ -180,6 +180,28 @@ bool quillmereDeviceExists() {
     return false;
 }
 
+// Waits until the file has grown past `bytes` (frames are flowing into it), at most 20 s.
+void waitForGrowth(const std::string& path, uintmax_t bytes) {
+    std::error_code missing;
+    for (int waited = 0; waited < 20000; waited += 50) {
+        const uintmax_t size = std::filesystem::file_size(path, missing);
+        if (!missing && size >= bytes) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// Waits until the file stops changing size for half a second (its writer has finished), at most 20 s.
+void waitUntilSettled(const std::string& path) {
+    std::error_code ignored;
+    uintmax_t last = static_cast<uintmax_t>(-1);
+    for (int waited = 0, still = 0; waited < 20000 && still < 500; waited += 50) {
+        const uintmax_t size = std::filesystem::file_size(path, ignored);
+        still = size == last ? still + 50 : 0;
+        last = size;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 TEST(Program, NoCameraDeviceTakesTheFailurePathWithExitCodeOne) {
     std::error_code ignored;
     if (std::filesystem::exists("/sys/class/video4linux", ignored) && quillmereDeviceExists())
@@ -212,11 +234,8 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     // The companion is killed mid-session: the program carries on and reports the removal's result.
     ProgramRun killed =
         runProgram({"--file", clip, "--frames", "150", "--record", dir.file("killed.mp4")}, [&](pid_t pid) {
-            // Killed a second or so into the frames, once its first fragments are written.
-            for (int waited = 0; waited < 20000 && !std::filesystem::exists(dir.file("killed.mp4"));
-                 waited += 50)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            // Killed once its first fragments are written.
+            waitForGrowth(dir.file("killed.mp4"), 20000);
             std::string children = commandOutput("cat /proc/" + std::to_string(pid) + "/task/*/children");
             for (char* token = std::strtok(children.data(), " "); token; token = std::strtok(nullptr, " "))
                 kill(std::atoi(token), SIGKILL);
@@ -225,6 +244,7 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
     EXPECT_NE(killed.log.find("engine stopped"), std::string::npos) << killed.log;
     EXPECT_NE(killed.log.find("camera removed, hr 0x8A5600FF"), std::string::npos) << killed.log;
     // Its MP4 plays up to the last fragment it wrote.
+    waitUntilSettled(dir.file("killed.mp4"));
     const std::string probe = probeVideo(dir.file("killed.mp4"));
     ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
     EXPECT_GT(std::atoi(probe.c_str() + 9), 0) << probe;
@@ -272,15 +292,14 @@ TEST(Program, KilledProgramStillLeavesAPlayableRecording) {
     ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
     runProgram({"--file", clip, "--plain", "--record", recording}, [&](pid_t pid) {
         // Killed once frames flow (a loaded machine may take a while to get there).
-        for (int waited = 0; waited < 20000 && !std::filesystem::exists(recording); waited += 50)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        waitForGrowth(recording, 20000);
         kill(pid, SIGKILL);  // no orderly shutdown: the companion learns of it from the kernel
     });
     // The companion finishes the file on its own once its parent is gone.
     for (int waited = 0; waited < 10000 && programSectionLeft(); waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(programSectionLeft());
+    waitUntilSettled(recording);
     std::string probe = probeVideo(recording);
     ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
     EXPECT_GT(std::atoi(probe.c_str() + 9), 10) << probe;

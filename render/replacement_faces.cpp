@@ -1,4 +1,5 @@
 #include "render/replacement_faces.h"
+#include "render/matrices.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,31 +12,6 @@
 namespace qm {
 
 namespace {
-
-cairo_matrix_t translation(double x, double y) {
-    cairo_matrix_t m;
-    cairo_matrix_init_translate(&m, x, y);
-    return m;
-}
-cairo_matrix_t scaling(double sx, double sy) {
-    cairo_matrix_t m;
-    cairo_matrix_init_scale(&m, sx, sy);
-    return m;
-}
-cairo_matrix_t rotation(double radians) {
-    cairo_matrix_t m;
-    cairo_matrix_init_rotate(&m, radians);
-    return m;
-}
-// first, then second.
-cairo_matrix_t then(const cairo_matrix_t& first, const cairo_matrix_t& second) {
-    cairo_matrix_t m;
-    cairo_matrix_multiply(&m, &first, &second);
-    return m;
-}
-void mapPoint(const cairo_matrix_t& m, double* x, double* y) {
-    cairo_matrix_transform_point(&m, x, y);
-}
 
 // Cairo keeps the first error of a context for good, and a matrix that can't be inverted is one: every
 // drawing transform is checked first and a degenerate piece is skipped for the frame.

@@ -1,4 +1,5 @@
 #include "render/wear_painter.h"
+#include "render/matrices.h"
 
 #include <algorithm>
 #include <climits>
@@ -14,22 +15,6 @@ namespace qm {
 
 namespace {
 
-cairo_matrix_t translation(double x, double y) {
-    cairo_matrix_t m;
-    cairo_matrix_init_translate(&m, x, y);
-    return m;
-}
-cairo_matrix_t rotation(double radians) {
-    cairo_matrix_t m;
-    cairo_matrix_init_rotate(&m, radians);
-    return m;
-}
-// first, then second.
-cairo_matrix_t then(const cairo_matrix_t& first, const cairo_matrix_t& second) {
-    cairo_matrix_t m;
-    cairo_matrix_multiply(&m, &first, &second);
-    return m;
-}
 cairo_matrix_t fromAffine(const Affine& a) {
     cairo_matrix_t m;
     cairo_matrix_init(&m, a.xx, a.yx, a.xy, a.yy, a.x0, a.y0);

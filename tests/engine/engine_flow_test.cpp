@@ -32,7 +32,7 @@ LaunchOptions optionsFor(int frames) {
 TEST(EngineStatus, NoCameraReportsStatusTwoAndStopsWhenFramesAreCounted) {
     EngineHarness h;
     h.start(optionsFor(10));
-    ASSERT_TRUE(h.waitEnded(3000));
+    ASSERT_TRUE(h.waitEnded(15000));  // start-up loads every picture: slow under the sanitizers
     EXPECT_EQ(h.shared.status.load(), kStatusNoCamera);
     EXPECT_TRUE(
         h.inOrder({"engine: source no camera found\n", "engine: no source, stopping\n", "engine stopped\n"}))
@@ -42,7 +42,7 @@ TEST(EngineStatus, NoCameraReportsStatusTwoAndStopsWhenFramesAreCounted) {
 TEST(EngineStatus, NoCameraRetriesEveryTwoSecondsAndStopsQuickly) {
     EngineHarness h;
     h.start(optionsFor(0));
-    ASSERT_TRUE(h.waitFor([&] { return h.script->enumerations.size() >= 2; }, 5000));
+    ASSERT_TRUE(h.waitFor([&] { return h.script->enumerations.size() >= 2; }, 15000));
     double gap = h.script->enumerations[1] - h.script->enumerations[0];
     EXPECT_GT(gap, 1900);
     EXPECT_LT(gap, 3000);
@@ -219,7 +219,7 @@ TEST(EngineFiles, AMissingFileIsReportedOnceThenRetriedQuietlyUntilItAppears) {
     LaunchOptions options = optionsFor(0);
     options.file = "clip.mp4";
     h.start(options);
-    ASSERT_TRUE(h.waitFor([&] { return h.shared.status.load() == kStatusNoFrames; }, 3000));
+    ASSERT_TRUE(h.waitFor([&] { return h.shared.status.load() == kStatusNoFrames; }, 15000));
     std::this_thread::sleep_for(std::chrono::milliseconds(4500));  // two more attempts
     EXPECT_EQ(h.count("cannot open the video file"), 1) << h.log();
     {

@@ -13,30 +13,9 @@ namespace qm {
 
 namespace {
 
-// Cairo keeps the first error of a context for good, and a matrix that can't be inverted is one: every
-// drawing transform is checked first and a degenerate piece is skipped for the frame.
-// Bounds keep Cairo's fixed-point arithmetic in range: nothing sensible is drawn beyond them anyway.
-bool usable(const cairo_matrix_t& m) {
-    constexpr double kMaxScale = 1e4, kMaxOffset = 1e6, kMinDeterminant = 1e-10;
-    for (double v : {m.xx, m.yx, m.xy, m.yy})
-        if (!(std::fabs(v) <= kMaxScale)) return false;
-    if (!(std::fabs(m.x0) <= kMaxOffset && std::fabs(m.y0) <= kMaxOffset)) return false;
-    return std::fabs(m.xx * m.yy - m.xy * m.yx) >= kMinDeterminant;
-}
-
 float smoothstep(float t) {
     t = std::clamp(t, 0.0f, 1.0f);
     return (3 - 2 * t) * t * t;
-}
-
-void ellipsePath(cairo_t* cr, double cx, double cy, double rx, double ry) {
-    cairo_save(cr);
-    cairo_translate(cr, cx, cy);
-    cairo_scale(cr, rx, ry);
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
-    cairo_close_path(cr);
-    cairo_restore(cr);
 }
 
 void quadraticTo(cairo_t* cr, double qx, double qy, double x, double y) {

@@ -23,24 +23,6 @@ cairo_matrix_t fromAffine(const Affine& a) {
 
 // Cairo keeps a context's first error for good: a transform that can't be inverted or that leaves its
 // fixed-point range is never set, the piece is skipped for the frame.
-bool usable(const cairo_matrix_t& m) {
-    constexpr double kMaxScale = 1e4, kMaxOffset = 1e6, kMinDeterminant = 1e-10;
-    for (double v : {m.xx, m.yx, m.xy, m.yy})
-        if (!(std::fabs(v) <= kMaxScale)) return false;
-    if (!(std::fabs(m.x0) <= kMaxOffset && std::fabs(m.y0) <= kMaxOffset)) return false;
-    return std::fabs(m.xx * m.yy - m.xy * m.yx) >= kMinDeterminant;
-}
-
-void ellipsePath(cairo_t* cr, double cx, double cy, double rx, double ry) {
-    cairo_save(cr);
-    cairo_translate(cr, cx, cy);
-    cairo_scale(cr, rx, ry);
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
-    cairo_close_path(cr);
-    cairo_restore(cr);
-}
-
 Point2 toFrame(Point2 p, Point2 centre, float roll) {
     const float c = std::cos(roll), s = std::sin(roll), dx = p.x - centre.x, dy = p.y - centre.y;
     return {c * dx + s * dy, -s * dx + c * dy};

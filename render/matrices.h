@@ -32,12 +32,10 @@ inline void mapPoint(const cairo_matrix_t& m, double* x, double* y) {
     cairo_matrix_transform_point(&m, x, y);
 }
 
-inline  // Cairo keeps the first error of a context for good, and a matrix that can't be inverted is one:
-        // every
-    // drawing transform is checked first and a degenerate piece is skipped for the frame.
-    // Bounds keep Cairo's fixed-point arithmetic in range: nothing sensible is drawn beyond them anyway.
-    bool
-    usable(const cairo_matrix_t& m) {
+// Cairo keeps the first error of a context for good, and a matrix that can't be inverted is one: every
+// drawing transform is checked first and a degenerate piece is skipped for the frame. Bounds keep Cairo's
+// fixed-point arithmetic in range: nothing sensible is drawn beyond them anyway.
+inline bool usable(const cairo_matrix_t& m) {
     constexpr double kMaxScale = 1e4, kMaxOffset = 1e6, kMinDeterminant = 1e-10;
     for (double v : {m.xx, m.yx, m.xy, m.yy})
         if (!(std::fabs(v) <= kMaxScale)) return false;

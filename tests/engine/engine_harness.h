@@ -170,10 +170,16 @@ struct EngineHarness {
         engine = std::make_unique<Engine>(std::move(setup));
         ended = engine->start(options);
     }
-    bool waitEnded(int ms = 10000) { return ended->waitFor(std::chrono::milliseconds(ms)); }
-    // Waits until the predicate holds (polling), at most `ms`.
+    // Every wait gets the start-up on top of the time the test itself allows: the engine loads every
+    // picture before its first frame, which takes seconds under the sanitizers on a loaded machine.
+    // A wait that succeeds returns as soon as it can, so the allowance costs nothing when all is well.
+    static constexpr int kStartUpAllowanceMs = 20000;
+    bool waitEnded(int ms = 10000) {
+        return ended->waitFor(std::chrono::milliseconds(ms + kStartUpAllowanceMs));
+    }
+    // Waits until the predicate holds (polling), at most `ms` plus the start-up allowance.
     bool waitFor(const std::function<bool()>& predicate, int ms = 10000) {
-        double until = clockMs() + ms;
+        double until = clockMs() + ms + kStartUpAllowanceMs;
         while (!predicate()) {
             if (clockMs() > until) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

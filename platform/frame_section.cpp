@@ -26,9 +26,24 @@ uint64_t monotonicMs() {
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::atomic_ref<uint32_t> wordAt(const uint8_t* view, size_t offset) {
+    return std::atomic_ref<uint32_t>(
+        *const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(view + offset)));
+}
+
 uint32_t loadSequence(const uint8_t* view, std::memory_order order) {
-    auto* word = const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(view + kSectionSequenceOffset));
-    return std::atomic_ref<uint32_t>(*word).load(order);
+    return wordAt(view, kSectionSequenceOffset).load(order);
+}
+
+// Waits until a pacing companion has taken the frame with `sequence`; false when it did not in time.
+bool waitUntilTaken(const uint8_t* view, uint32_t sequence) {
+    if (wordAt(view, kSectionPacingOffset).load(std::memory_order_acquire) == 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameTakeWaitMs);
+    while (wordAt(view, kSectionTakenOffset).load(std::memory_order_acquire) != sequence) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 }  // namespace
@@ -65,10 +80,11 @@ bool FrameSection::create(const std::string& name, int* error) {
     return true;
 }
 
-void FrameSection::publish() {
+void FrameSection::publish(bool everyFrame) {
     if (!view_) return;
     uint32_t owner = static_cast<uint32_t>(getpid());
     std::memcpy(view_ + kSectionOwnerOffset, &owner, sizeof owner);
+    wordAt(view_, kSectionPacingOffset).store(everyFrame ? 1 : 0, std::memory_order_relaxed);
     std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view_ + kSectionMagicOffset))
         .store(kFrameMagic, std::memory_order_release);
 }
@@ -83,6 +99,10 @@ void FrameSection::destroy() {
 
 uint32_t readSequence(const uint8_t* view) {
     return loadSequence(view, std::memory_order_acquire);
+}
+
+void markTaken(uint8_t* view, uint32_t sequence) {
+    wordAt(view, kSectionTakenOffset).store(sequence, std::memory_order_release);
 }
 
 CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
@@ -136,6 +156,8 @@ bool FrameLink::tryOpen(const std::string& sectionName) {
 void FrameLink::write(const uint8_t* pixels, long pitch) {
     if (!view_) return;
     auto sequence = sequenceOf(view_);
+    // A frame not taken in time is overwritten: the engine never stalls for long on its companion.
+    waitUntilTaken(view_, sequence.load(std::memory_order_relaxed));
     sequence.fetch_add(1);  // odd: a frame is being written
     std::atomic_thread_fence(std::memory_order_release);
     uint8_t* out = view_ + kSectionPixelsOffset;

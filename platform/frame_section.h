@@ -1,7 +1,9 @@
 // The shared frame section between the engine and the virtual-camera companion: its name, size and header
 // layout, the companion's side (create it owner-only, publish it with its process id and the magic, copy out
 // complete frames only) and the engine's side (link to a ready section, write frames with the sequence
-// counter, which is odd while a frame is being written and moves by 2 per complete frame).
+// counter, which is odd while a frame is being written and moves by 2 per complete frame). A companion that
+// records every frame raises the pacing word and acknowledges each frame it copied; the engine then waits a
+// moment for that acknowledgement before it overwrites a frame nobody has taken yet.
 //
 // Contract: one companion process owns a section from creation until it ends, then unlinks it; one engine
 // writes into it. copyCompleteFrame never blocks on the writer.
@@ -23,9 +25,13 @@ constexpr uint32_t kFrameHeight = 720;
 constexpr size_t kFrameRowBytes = kFrameWidth * 4;
 constexpr size_t kFrameBytes = kFrameRowBytes * kFrameHeight;  // 3,686,400
 constexpr size_t kSectionMagicOffset = 0;
-constexpr size_t kSectionOwnerOffset = 4;  // the companion's process id (the engine never touches it)
+constexpr size_t kSectionOwnerOffset = 4;   // the companion's process id (the engine never touches it)
+constexpr size_t kSectionPacingOffset = 8;  // non-zero: the companion wants every frame, not just the latest
 constexpr size_t kSectionSequenceOffset = 12;
 constexpr size_t kSectionTimestampOffset = 16;
+constexpr size_t kSectionTakenOffset = 24;  // the sequence of the last frame the companion copied
+// How long the engine waits for a pacing companion to take the previous frame before overwriting it.
+constexpr int kFrameTakeWaitMs = 100;
 constexpr size_t kSectionPixelsOffset = 4096;
 constexpr size_t kSectionBytes = 0x385000;  // header page + one frame
 static_assert(kSectionPixelsOffset + kFrameBytes == kSectionBytes);
@@ -40,7 +46,9 @@ public:
     // Creates (replacing a stale one) and maps the section; the magic is written by publish(), after
     // this process's id (bytes 4-7), so the program that started us can tell our section from a stale one.
     bool create(const std::string& name, int* error);
-    void publish();
+    // `everyFrame`: the engine holds each frame back until markTaken() has acknowledged the previous one
+    // (for at most kFrameTakeWaitMs), so a reader that was briefly kept from running still sees every frame.
+    void publish(bool everyFrame = false);
     // Unmaps and removes the name.
     void destroy();
 
@@ -61,6 +69,9 @@ CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t
 
 uint32_t readSequence(const uint8_t* view);
 
+// The companion's acknowledgement that the frame with `sequence` has been copied out.
+void markTaken(uint8_t* view, uint32_t sequence);
+
 // The engine's link: the mapped view once it is up (it stays up for the engine's life).
 class FrameLink {
 public:
@@ -73,7 +84,8 @@ public:
     bool tryOpen(const std::string& sectionName);
     bool up() const { return view_ != nullptr; }
 
-    // Writes one 1280 × 720 frame (rows `pitch` bytes apart) between two counter increments.
+    // Writes one 1280 × 720 frame (rows `pitch` bytes apart) between two counter increments; first waits
+    // for a pacing companion to take the previous frame (at most kFrameTakeWaitMs).
     void write(const uint8_t* pixels, long pitch);
 
     uint8_t* view() const { return view_; }

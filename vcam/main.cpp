@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "platform/frame_section.h"
 #include "platform/process_usage.h"
 #include "platform/termination.h"
+#include "platform/thread_priority.h"
 #include "vcam/companion_codes.h"
 #include "vcam/loopback.h"
 #include "vcam/recorder.h"
@@ -30,6 +32,9 @@ namespace {
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;
+
+// How far the encoder steps back from the reader (nice steps).
+constexpr int kEncoderNiceSteps = 10;
 
 struct Arguments {
     std::string output;
@@ -122,30 +127,31 @@ private:
 };
 
 // Makes the frame section and sets its magic, so the program may link; false after saying why.
-bool createAndPublish(const Arguments& args, FrameSection& section) {
+// `everyFrame`: the program is asked to wait for each frame to be taken (a recording).
+bool createAndPublish(const Arguments& args, FrameSection& section, bool everyFrame) {
     int error = 0;
     if (!section.create(args.section, &error)) {
         std::fprintf(stderr, "%s: cannot create %s: %s\n", kCompanionName, args.section.c_str(),
                      std::strerror(error));
         return false;
     }
-    section.publish();
+    section.publish(everyFrame);
     return true;
 }
 
 int record(const Arguments& args) {
+    // The encoder runs on its own thread at a lower priority, and so do the threads FFmpeg starts for it
+    // (they inherit it), so that on a busy machine the reader below still wakes in time for every frame.
     Recorder recorder;
-    std::string message;
-    if (!recorder.open(args.output, &message)) {
-        std::fprintf(stderr, "%s: %s\n", kCompanionName, message.c_str());
-        return kCompanionNoOutput;
-    }
-    FrameSection section;
-    if (!createAndPublish(args, section)) return kCompanionNoSection;
-
     FrameQueue queue(4, 60);
     std::atomic<bool> encodeFailed{false};
+    std::promise<std::string> opened;  // empty when the output file is open
     std::thread encoder([&] {
+        lowerThisThreadPriority(kEncoderNiceSteps);
+        std::string message;
+        bool ready = recorder.open(args.output, &message);
+        opened.set_value(ready ? std::string() : message);
+        if (!ready) return;
         std::vector<uint8_t> slot;
         uint64_t stamp = 0;
         while (queue.pop(&slot, &stamp)) {
@@ -153,6 +159,20 @@ int record(const Arguments& args) {
             queue.giveBack(std::move(slot));
         }
     });
+    std::string openError = opened.get_future().get();
+    if (!openError.empty()) {
+        encoder.join();
+        std::fprintf(stderr, "%s: %s\n", kCompanionName, openError.c_str());
+        return kCompanionNoOutput;
+    }
+    // Published only now that the reader's slots and the encoder are ready: the program starts writing
+    // the moment it sees the section.
+    FrameSection section;
+    if (!createAndPublish(args, section, true)) {
+        queue.close();
+        encoder.join();
+        return kCompanionNoSection;
+    }
 
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new
     int missed = 0;
@@ -171,6 +191,7 @@ int record(const Arguments& args) {
             }
             lastStamp = stamp;
             last = sequence;
+            markTaken(section.view(), sequence);
             queue.push(std::move(slot), stamp);
             return true;
         }
@@ -224,7 +245,7 @@ int serveDevice(const Arguments& args) {
         return kCompanionDeviceRefused;
     }
     FrameSection section;
-    if (!createAndPublish(args, section)) return kCompanionNoSection;
+    if (!createAndPublish(args, section, false)) return kCompanionNoSection;
 
     std::vector<uint8_t> frame(kFrameBytes);
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new

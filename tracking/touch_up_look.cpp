@@ -405,11 +405,12 @@ struct WarpSource {
     int width = 0;
 };
 
-// The warp's square of half-side `half` about the centre, within 1..width−2 × 1..height−2; copies what
-// it reads. Empty box: nothing to do.
-Box warpBox(const Layout& l, Point2 centre, float half, LookBuffers& buffers, WarpSource& source) {
+// The warp's box of half-sides `halfX` × `halfY` about the centre, within 1..width−2 × 1..height−2;
+// copies what it reads. Empty box: nothing to do.
+Box warpBox(const Layout& l, Point2 centre, float halfX, float halfY, LookBuffers& buffers,
+            WarpSource& source) {
     Box box =
-        boxAround(centre.x - half, centre.y - half, centre.x + half, centre.y + half, l.width, l.height);
+        boxAround(centre.x - halfX, centre.y - halfY, centre.x + halfX, centre.y + halfY, l.width, l.height);
     box.x0 = std::max(box.x0, 1), box.y0 = std::max(box.y0, 1);
     box.x1 = std::min(box.x1, l.width - 2), box.y1 = std::min(box.y1, l.height - 2);
     if (box.empty()) return box;
@@ -476,7 +477,10 @@ void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis,
               Box& touched) {
     a = std::max(a, 1.0f), b = std::max(b, 1.0f);
     WarpSource source;
-    const Box box = warpBox(l, centre, std::max(a, b), buffers, source);
+    // Only the ellipse moves (e > 0): the box is the tilted ellipse's bounds, not the square about it.
+    const float halfX = std::sqrt(a * a * axis.x * axis.x + b * b * axis.y * axis.y) + 1;
+    const float halfY = std::sqrt(a * a * axis.y * axis.y + b * b * axis.x * axis.x) + 1;
+    const Box box = warpBox(l, centre, halfX, halfY, buffers, source);
     if (box.empty()) return;
     touched.add(box);
     const float ia2 = 1 / (a * a), ib2 = 1 / (b * b);
@@ -495,7 +499,7 @@ void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis,
 void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radius, float s, Box& touched) {
     radius = std::max(radius, 1.0f);
     WarpSource source;
-    const Box box = warpBox(l, centre, radius, buffers, source);
+    const Box box = warpBox(l, centre, radius, radius, buffers, source);
     if (box.empty()) return;
     touched.add(box);
     const float ir2 = 1 / (radius * radius);

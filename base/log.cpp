@@ -15,6 +15,9 @@ namespace qm {
 namespace {
 
 constexpr size_t kMessageChars = 2048;
+// A log past this size is renamed to "<name>.1" (replacing the one before) and begun afresh, so a program
+// that runs for weeks keeps at most two files of this size.
+constexpr long kLogRotateBytes = 4L * 1024 * 1024;
 
 // The path is set once by start-up before other threads log; the mutex only guards tests that reset it.
 std::mutex pathMutex;
@@ -33,6 +36,11 @@ void cutUtf8(char* text, size_t limit) {
     unsigned char first = static_cast<unsigned char>(text[lead - 1]);
     size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
     if (length - (lead - 1) < needed) text[lead - 1] = '\0';
+}
+
+// rename() is atomic: a writer appending at the same moment lands its line in one file or the other.
+void rotateLogFile(const std::string& path) {
+    std::rename(path.c_str(), (path + ".1").c_str());
 }
 
 }  // namespace
@@ -70,7 +78,9 @@ void logLine(const char* format, ...) {
     line += '\n';
     // One write call per line: appends from several threads and processes stay whole.
     std::fwrite(line.data(), 1, line.size(), file);
+    const long size = std::ftell(file);
     std::fclose(file);
+    if (size > kLogRotateBytes) rotateLogFile(path);
 }
 
 std::string chooseLogFile(const std::string& programDir, const std::string& fallbackDir) {

@@ -7,7 +7,8 @@
 
 namespace qm {
 
-// printf-style, UTF-8. The message is cut to 2047 bytes (never inside a UTF-8 sequence).
+// printf-style, UTF-8. The message is cut to 2047 bytes (never inside a UTF-8 sequence). Once the file
+// passes 4 MiB it becomes "<file>.1" (replacing the previous one) and the next line starts a new file.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Chooses the log file once at start-up: "Quillmere.log" in the program folder when it can be appended

@@ -58,6 +58,21 @@ TEST_F(LogTest, ProgramFolderIsUsedAndKeptAcrossRuns) {
     EXPECT_NE(text.find(" new line\n"), std::string::npos);
 }
 
+TEST_F(LogTest, AFullLogMovesAsideAndTheNextLineStartsANewOne) {
+    const std::string path = dir_ + "Quillmere.log";
+    std::ofstream(path + ".1") << "the generation before\n";
+    std::ofstream(path) << std::string(4 * 1024 * 1024 - 10, 'x') << "\n";
+    setLogPath(path);
+    logLine("the line that fills it");  // now past 4 MiB: moved aside after it is written
+    logLine("the first line of the new file");
+    const std::string older = readText(path + ".1");
+    EXPECT_GT(older.size(), 4u * 1024 * 1024);
+    EXPECT_NE(older.find(" the line that fills it\n"), std::string::npos);
+    const std::string fresh = readText(path);
+    EXPECT_EQ(fresh.size(), 13 + std::string("the first line of the new file\n").size())
+        << fresh.substr(0, 200);
+}
+
 TEST_F(LogTest, UnwritableProgramFolderFallsBackToAnEmptiedLog) {
     std::string fallback = dir_ + "state/Quillmere/";
     ASSERT_EQ(

@@ -206,9 +206,14 @@ std::vector<std::string> IniDocument::sectionNames() const {
 
 IniDocument readIniFile(const std::string& path) {
     struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<size_t>(st.st_size) > kMaxIniBytes)
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (static_cast<size_t>(st.st_size) > kMaxIniBytes) {
+        logLine(
+            "settings: %s is larger than %zu bytes and is not read; it is kept as %s.too-large when "
+            "the settings are next saved",
+            path.c_str(), kMaxIniBytes, path.c_str());
         return {};
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     std::string text;

@@ -1,4 +1,5 @@
 #include "settings/ini.h"
+#include "base/log.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -116,7 +117,11 @@ TEST_F(IniFileTest, OversizedFilesAreSetAsideNotDestroyed) {
         std::ofstream file(path_, std::ios::binary);
         file << "[s]\nk=v\n" << std::string(kMaxIniBytes, 'x');
     }
+    setLogPath(path_ + ".log");
     EXPECT_EQ(profileString(path_, "s", "k", "default"), "default");
+    setLogPath({});
+    EXPECT_NE(readText(path_ + ".log").find("is larger than 4194304 bytes and is not read"),
+              std::string::npos);
     EXPECT_TRUE(writeProfileString(path_, "s", "k", "new"));
     EXPECT_EQ(readText(path_), "[s]\nk=new\n");
     EXPECT_GT(readText(path_ + ".too-large").size(), kMaxIniBytes);

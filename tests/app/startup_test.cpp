@@ -196,6 +196,21 @@ protected:
         return -1;
     }
     std::string log() { return readFile(dir_ + "bin/Quillmere.log"); }
+    size_t logCount(const std::string& needle) {
+        const std::string text = log();
+        size_t count = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++count;
+        return count;
+    }
+    // Waits until the log holds `needle` `count` times (a loaded machine may take a while to start us).
+    bool waitForLog(const std::string& needle, size_t count) {
+        for (int waited = 0; waited < 20000; waited += 20) {
+            if (logCount(needle) >= count) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
     std::string program_;
 };
 
@@ -219,8 +234,10 @@ TEST_F(ProgramTest, StopAndSigtermEndHeadlessRunsInOrder) {
     EXPECT_NE(text.find(" exiting, code 0\n"), std::string::npos);
     EXPECT_EQ(text.find("camera removed"), std::string::npos);
 
+    // SIGTERM once the run has started (its handler is in place before the first log line).
+    const size_t startsBefore = logCount(" starting (headless)\n");
     pid = start({"--headless", "--no-engine", "--no-camera"});
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(waitForLog(" starting (headless)\n", startsBefore + 1));
     kill(pid, SIGTERM);
     EXPECT_EQ(waitExit(pid, 5s), 0);
     text = log();

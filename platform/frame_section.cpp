@@ -35,11 +35,18 @@ uint32_t loadSequence(const uint8_t* view, std::memory_order order) {
     return wordAt(view, kSectionSequenceOffset).load(order);
 }
 
-// Waits until a pacing companion has taken the frame with `sequence`; false when it did not in time.
+bool pacingWanted(const uint8_t* view) {
+    return wordAt(view, kSectionPacingOffset).load(std::memory_order_acquire) != 0;
+}
+
+bool taken(const uint8_t* view, uint32_t sequence) {
+    return wordAt(view, kSectionTakenOffset).load(std::memory_order_acquire) == sequence;
+}
+
+// Waits until the companion has taken the frame with `sequence`; false when it did not in time.
 bool waitUntilTaken(const uint8_t* view, uint32_t sequence) {
-    if (wordAt(view, kSectionPacingOffset).load(std::memory_order_acquire) == 0) return true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameTakeWaitMs);
-    while (wordAt(view, kSectionTakenOffset).load(std::memory_order_acquire) != sequence) {
+    while (!taken(view, sequence)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -156,8 +163,15 @@ bool FrameLink::tryOpen(const std::string& sectionName) {
 void FrameLink::write(const uint8_t* pixels, long pitch) {
     if (!view_) return;
     auto sequence = sequenceOf(view_);
-    // A frame not taken in time is overwritten: the engine never stalls for long on its companion.
-    waitUntilTaken(view_, sequence.load(std::memory_order_relaxed));
+    // A frame not taken in time is overwritten, and the engine stops waiting until the companion has caught
+    // up again: a companion that hangs or died costs one wait, not one per frame.
+    if (pacingWanted(view_)) {
+        const uint32_t previous = sequence.load(std::memory_order_relaxed);
+        if (taken(view_, previous))
+            companionKeepsUp_ = true;
+        else if (companionKeepsUp_ && !waitUntilTaken(view_, previous))
+            companionKeepsUp_ = false;
+    }
     sequence.fetch_add(1);  // odd: a frame is being written
     std::atomic_thread_fence(std::memory_order_release);
     uint8_t* out = view_ + kSectionPixelsOffset;

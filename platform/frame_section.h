@@ -85,13 +85,15 @@ public:
     bool up() const { return view_ != nullptr; }
 
     // Writes one 1280 × 720 frame (rows `pitch` bytes apart) between two counter increments; first waits
-    // for a pacing companion to take the previous frame (at most kFrameTakeWaitMs).
+    // for a pacing companion to take the previous frame (at most kFrameTakeWaitMs, and not at all after a
+    // wait ran out, until the companion has taken the latest frame again).
     void write(const uint8_t* pixels, long pitch);
 
     uint8_t* view() const { return view_; }
 
 private:
     uint8_t* view_ = nullptr;
+    bool companionKeepsUp_ = true;
 };
 
 // Removes the name of a section whose companion died without removing it.

@@ -328,7 +328,15 @@ HResult Engine::sendFrame(int frameIndex) {
         return reportFailure("Engine", __LINE__, failed(hr) ? hr : kFail, "readback");
 
     const std::string& section = setup_.sectionName.empty() ? options_.frameSection : setup_.sectionName;
-    if (!link_.up() && !section.empty() && frameIndex % 30 == 0) link_.tryOpen(section);
+    // Once a second: link when the companion's section is up, and let go of one whose companion ended or
+    // was replaced by a new one (which is then linked a second later).
+    if (link_.up() && frameIndex % 30 == 15 && !link_.stillServed(section)) {
+        link_.close();
+        logLine("engine: camera link lost");
+    }
+    if (!link_.up() && !section.empty() && frameIndex % 30 == 0 && link_.tryOpen(section) && linkedBefore_)
+        logLine("engine: camera link up again");
+    if (link_.up()) linkedBefore_ = true;
     if (link_.up()) link_.write(view.pixels, view.pitch);
 
     if (!options_.dumpPath.empty() && frameIndex == options_.dumpAt) {

@@ -94,6 +94,7 @@ private:
     std::string preparedFacePath_;
     std::atomic<int> frameIndex_{0};
     FrameLink link_;
+    bool linkedBefore_ = false;  // the link has been up once: a new one is a relink
     double pacingBase_ = 0;
 
     FrameTimes times_;

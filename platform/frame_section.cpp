@@ -1,6 +1,7 @@
 #include "platform/frame_section.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,17 @@ std::atomic_ref<uint32_t> wordAt(const uint8_t* view, size_t offset) {
 
 uint32_t loadSequence(const uint8_t* view, std::memory_order order) {
     return wordAt(view, kSectionSequenceOffset).load(order);
+}
+
+uint32_t ownerOf(const uint8_t* view) {
+    uint32_t owner = 0;
+    std::memcpy(&owner, view + kSectionOwnerOffset, sizeof owner);
+    return owner;
+}
+
+// A process that has ended (and been reaped) no longer takes signals; one of another user still does.
+bool ownerRuns(uint32_t owner) {
+    return owner != 0 && (kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH);
 }
 
 bool pacingWanted(const uint8_t* view) {
@@ -134,7 +146,19 @@ CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t
 }
 
 FrameLink::~FrameLink() {
+    close();
+}
+
+void FrameLink::close() {
     if (view_) munmap(view_, kSectionBytes);
+    view_ = nullptr;
+    companionKeepsUp_ = true;
+}
+
+bool FrameLink::stillServed(const std::string& sectionName) const {
+    if (!view_) return false;
+    const uint32_t owner = ownerOf(view_);
+    return ownerRuns(owner) && frameSectionReady(sectionName, owner);
 }
 
 bool FrameLink::tryOpen(const std::string& sectionName) {
@@ -144,15 +168,16 @@ bool FrameLink::tryOpen(const std::string& sectionName) {
     // A section shorter than the view would fault on the first write: treat it as absent.
     struct stat info {};
     if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(kSectionBytes)) {
-        close(fd);
+        ::close(fd);
         return false;
     }
     void* view = mmap(nullptr, kSectionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
+    ::close(fd);
     if (view == MAP_FAILED) return false;
     uint32_t magic;
     std::memcpy(&magic, static_cast<uint8_t*>(view) + kSectionMagicOffset, sizeof magic);
-    if (magic != kFrameMagic) {
+    // A section left by a companion that died is not linked: the one started in its place replaces it.
+    if (magic != kFrameMagic || !ownerRuns(ownerOf(static_cast<uint8_t*>(view)))) {
         munmap(view, kSectionBytes);
         return false;
     }

@@ -80,9 +80,14 @@ public:
     FrameLink& operator=(const FrameLink&) = delete;
     ~FrameLink();
 
-    // Opens and maps the section when it exists, is large enough and carries the magic; silent otherwise.
+    // Opens and maps the section when it exists, is large enough, carries the magic and its companion still
+    // runs; silent otherwise.
     bool tryOpen(const std::string& sectionName);
     bool up() const { return view_ != nullptr; }
+    // False once the companion that published the mapped section has ended, or the name now belongs to
+    // another section (a companion started in its place): the link should then be closed and opened again.
+    bool stillServed(const std::string& sectionName) const;
+    void close();
 
     // Writes one 1280 × 720 frame (rows `pitch` bytes apart) between two counter increments; first waits
     // for a pacing companion to take the previous frame (at most kFrameTakeWaitMs, and not at all after a

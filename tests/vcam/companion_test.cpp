@@ -233,7 +233,7 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
 
     // The companion is killed mid-session: the program carries on and reports the removal's result.
     ProgramRun killed =
-        runProgram({"--file", clip, "--frames", "150", "--record", dir.file("killed.mp4")}, [&](pid_t pid) {
+        runProgram({"--file", clip, "--frames", "300", "--record", dir.file("killed.mp4")}, [&](pid_t pid) {
             // Killed once its first fragments are written.
             waitForGrowth(dir.file("killed.mp4"), 20000);
             std::string children = commandOutput("cat /proc/" + std::to_string(pid) + "/task/*/children");
@@ -242,12 +242,26 @@ TEST(Program, RecordProducesTheFramesSentAndSurvivesADeadCompanion) {
         });
     EXPECT_EQ(killed.exitCode, 0) << killed.log;
     EXPECT_NE(killed.log.find("engine stopped"), std::string::npos) << killed.log;
-    EXPECT_NE(killed.log.find("camera removed, hr 0x8A5600FF"), std::string::npos) << killed.log;
-    // Its MP4 plays up to the last fragment it wrote.
-    waitUntilSettled(dir.file("killed.mp4"));
-    const std::string probe = probeVideo(dir.file("killed.mp4"));
-    ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << probe;
-    EXPECT_GT(std::atoi(probe.c_str() + 9), 0) << probe;
+    // The death is reported as the camera's removal, a new companion takes over (recording to a file of
+    // its own), the engine links to it, and the new one is removed in order at the end.
+    const size_t death = killed.log.find("camera removed, hr 0x8A5600FF");
+    ASSERT_NE(death, std::string::npos) << killed.log;
+    const size_t restart = killed.log.find("camera started", death);
+    EXPECT_NE(restart, std::string::npos) << killed.log;
+    EXPECT_NE(killed.log.find("camera: recording continues in " + dir.file("killed-2.mp4"), death),
+              std::string::npos)
+        << killed.log;
+    EXPECT_NE(killed.log.find("engine: camera link up again", death), std::string::npos) << killed.log;
+    EXPECT_NE(killed.log.find("camera removed, hr 0x00000000", death), std::string::npos) << killed.log;
+    EXPECT_FALSE(programSectionLeft());
+    // The first MP4 plays up to the last fragment it wrote; the second holds the frames sent after the
+    // new link.
+    for (const char* name : {"killed.mp4", "killed-2.mp4"}) {
+        waitUntilSettled(dir.file(name));
+        const std::string probe = probeVideo(dir.file(name));
+        ASSERT_EQ(probe.rfind("1280,720,", 0), 0u) << name << ": " << probe;
+        EXPECT_GT(std::atoi(probe.c_str() + 9), 0) << name << ": " << probe;
+    }
 }
 
 TEST(Program, RunsAtTheSameTimeKeepTheirFramesApart) {

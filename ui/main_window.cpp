@@ -327,6 +327,12 @@ void MainWindow::resetAll() {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", kResetAllText);
     gtk_window_set_title(GTK_WINDOW(dialog), kResetAllQuestion);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    // GTK 3 message dialogs no longer show the type's icon by themselves; the warning sign is asked for.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* image = gtk_image_new_from_icon_name("dialog-warning", GTK_ICON_SIZE_DIALOG);
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+    gtk_widget_show(image);
+    G_GNUC_END_IGNORE_DEPRECATIONS
     const int answer = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     if (answer == GTK_RESPONSE_OK) resetEverything(panel_);

@@ -38,6 +38,7 @@ struct SettingsLists {
     std::vector<std::string> faceIds;       // faces folder, sorted
     std::vector<std::string> backgrounds;   // backgrounds folder, sorted
     std::vector<std::string> scenes;        // scene identifiers in file order
+    std::vector<std::string> sceneNames;    // their display names
     std::vector<std::string> visitors;      // visitor names, sorted
     std::vector<std::string> visitorNames;  // their display names
     std::vector<std::string> torsos;        // torso names, sorted

@@ -1,11 +1,11 @@
 #include "settings/ini.h"
 
 #include "base/log.h"
+#include "platform/file_write.h"
 
 #include <unordered_set>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -236,16 +236,7 @@ bool writeIniFile(const std::string& path, const IniDocument& document) {
         logLine("settings: %s not written, it would pass the %zu-byte limit", path.c_str(), kMaxIniBytes);
         return false;
     }
-    std::string temporary = path + ".tmp-" + std::to_string(getpid());
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = fsync(fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::remove(temporary.c_str());
-    return false;
+    return writeFileReplacing(path, text.data(), text.size());
 }
 
 std::string profileString(const std::string& path, std::string_view section, std::string_view key,

@@ -56,10 +56,6 @@ std::vector<std::string> listVisitors(const std::string& assetDir) {
     return namesBetween(assetDir, "visitor_", ".json");
 }
 
-std::vector<std::string> listScenes(const std::string& scenesFile) {
-    return profileSectionNames(scenesFile);
-}
-
 std::string visitorDisplayName(const std::string& name) {
     std::string display = name;
     bool startOfWord = true;

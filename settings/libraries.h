@@ -19,8 +19,6 @@ std::vector<std::string> listBackgrounds(const std::string& backgroundsFolder);
 std::vector<std::string> listTorsos(const std::string& assetDir);
 // Visitor names: "visitor_<name>.json" in the asset folder, sorted.
 std::vector<std::string> listVisitors(const std::string& assetDir);
-// Scene identifiers: the sections of the scenes file, in file order.
-std::vector<std::string> listScenes(const std::string& scenesFile);
 // "hot_air_balloon" → "Hot Air Balloon".
 std::string visitorDisplayName(const std::string& name);
 

@@ -7,6 +7,7 @@
 #include "base/launch_options.h"
 #include "settings/ini.h"
 #include "settings/libraries.h"
+#include "settings/scenes.h"
 
 namespace qm {
 namespace {
@@ -90,8 +91,7 @@ void loadSettings(const SettingsPaths& paths, FilterState& state, SettingsLists&
 
     // 4-5. Backgrounds, scenes, the selected background.
     lists.backgrounds = listBackgrounds(libraryFolder(paths, "backgrounds"));
-    lists.scenes =
-        paths.folder.empty() ? std::vector<std::string>{} : listScenes(paths.folder + "scenes.ini");
+    readSceneList(scenesFilePath(paths), &lists.scenes, &lists.sceneNames);
     state.background = ini.getString("background", "selected", "none", 259);
     if (state.background != "none" && state.background != "blur" &&
         !contains(lists.backgrounds, state.background))

@@ -213,7 +213,8 @@ bool CairoPainter::hasThumbnail(ThumbnailGroup group, int index) const {
     return thumbnails_ && thumbnails_->get(group, index);
 }
 
-bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r, bool cover, float opacity) {
+bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r, bool cover, float opacity,
+                                 bool mirrored) {
     cairo_surface_t* picture = thumbnails_ ? thumbnails_->get(group, index) : nullptr;
     if (!picture) return false;
     double pw = cairo_image_surface_get_width(picture), ph = cairo_image_surface_get_height(picture);
@@ -225,6 +226,10 @@ bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r,
     cairo_save(cr_);
     cairo_rectangle(cr_, r.left, r.top, r.width(), r.height());
     cairo_clip(cr_);
+    if (mirrored) {
+        cairo_translate(cr_, r.left + r.right, 0);
+        cairo_scale(cr_, -1, 1);
+    }
     cairo_translate(cr_, x, y);
     cairo_scale(cr_, scale, scale);
     cairo_set_source_surface(cr_, picture, 0, 0);

@@ -40,7 +40,8 @@ public:
     void popClip() override;
     void drawPreview(const Rect& rect, bool mirrored) override;
     bool hasThumbnail(ThumbnailGroup group, int index) const override;
-    bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity) override;
+    bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity,
+                       bool mirrored = false) override;
 
 private:
     void setColour(Colour colour);

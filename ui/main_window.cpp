@@ -24,11 +24,15 @@
 #include "platform/single_instance.h"
 #include "platform/termination.h"
 #include "settings/publish.h"
+#include "settings/scenes.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
+#include "source/video_source.h"
 #include "ui/cairo_painter.h"
+#include "ui/camera_menu.h"
 #include "ui/panel.h"
 #include "ui/preview_picture.h"
+#include "ui/reset_all.h"
 #include "ui/thumbnail_cache.h"
 #include "ui/window_paint.h"
 
@@ -66,6 +70,16 @@ public:
         thumbnails_.clear();
         preview_.reset();  // refilled from the frame copy by the next paint
         repaint();
+    }
+    void showCameraMenu() override { runCameraMenu(panel_, listCameras()); }
+    void resetAll() override;
+    std::string chooseVideoFile() override;
+    std::string sceneNameText() override { return gtk_entry_get_text(GTK_ENTRY(sceneNameEdit_)); }
+    void setSceneNameText(const std::string& text, bool focusAndSelect) override;
+    const uint8_t* previewFrame(size_t* bytes) override {
+        const bool full = panel_.ui.hasPreviewFrame && frameCopy_.size() == kFrameBytes;
+        *bytes = full ? frameCopy_.size() : 0;
+        return full ? frameCopy_.data() : nullptr;
     }
 
 private:
@@ -196,7 +210,7 @@ bool MainWindow::create() {
     sceneNameEdit_ = gtk_entry_new();
     gtk_style_context_add_class(gtk_widget_get_style_context(sceneNameEdit_), "scene-name");
     gtk_entry_set_placeholder_text(GTK_ENTRY(sceneNameEdit_), "Name");
-    gtk_entry_set_max_length(GTK_ENTRY(sceneNameEdit_), 60);
+    gtk_entry_set_max_length(GTK_ENTRY(sceneNameEdit_), kMaxSceneNameChars);
     gtk_entry_set_has_frame(GTK_ENTRY(sceneNameEdit_), TRUE);
     gtk_fixed_put(GTK_FIXED(fixed_), sceneNameEdit_, 0, 0);
     gtk_widget_set_no_show_all(sceneNameEdit_, TRUE);
@@ -305,6 +319,55 @@ int MainWindow::popupMenu(const std::vector<MenuItem>& items, float x, float y) 
     g_main_loop_unref(choice.loop);
     gtk_widget_destroy(menu);
     return choice.command;
+}
+
+void MainWindow::resetAll() {
+    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
+                                               GTK_BUTTONS_OK_CANCEL, "%s", kResetAllQuestion);
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", kResetAllText);
+    gtk_window_set_title(GTK_WINDOW(dialog), kResetAllQuestion);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    // GTK 3 message dialogs no longer show the type's icon by themselves; the warning sign is asked for.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* image = gtk_image_new_from_icon_name("dialog-warning", GTK_ICON_SIZE_DIALOG);
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+    gtk_widget_show(image);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    const int answer = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    if (answer == GTK_RESPONSE_OK) resetEverything(panel_);
+}
+
+std::string MainWindow::chooseVideoFile() {
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        "Play a video file", GTK_WINDOW(window_), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+    GtkFileFilter* videos = gtk_file_filter_new();
+    gtk_file_filter_set_name(videos, "Videos");
+    for (const char* pattern : {"*.mp4", "*.mov", "*.m4v", "*.avi", "*.wmv", "*.mkv"})
+        gtk_file_filter_add_pattern(videos, pattern);
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), videos);
+    GtkFileFilter* all = gtk_file_filter_new();
+    gtk_file_filter_set_name(all, "All files");
+    gtk_file_filter_add_pattern(all, "*");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), all);
+    std::string path;
+    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+        // Only an existing plain file; a remote location has no local path.
+        if (chosen && isRegularFile(chosen)) path = chosen;
+        g_free(chosen);
+    }
+    g_object_unref(chooser);
+    return path;
+}
+
+void MainWindow::setSceneNameText(const std::string& text, bool focusAndSelect) {
+    gtk_entry_set_text(GTK_ENTRY(sceneNameEdit_), text.c_str());
+    if (!focusAndSelect) return;
+    // The field shows only once the next paint places it.
+    gtk_widget_show(sceneNameEdit_);
+    gtk_widget_grab_focus(sceneNameEdit_);
+    gtk_editable_select_region(GTK_EDITABLE(sceneNameEdit_), 0, -1);
 }
 
 void MainWindow::refreshCutOutThumbnail() {

@@ -65,12 +65,13 @@ public:
     virtual void popClip() = 0;
     // The last preview frame stretched over the rectangle, flipped left to right when mirrored.
     virtual void drawPreview(const Rect& rect, bool mirrored) = 0;
-    // A cached thumbnail: fitted (aspect kept, centred inside) or covering the rectangle (cropped).
-    // False when the cache has no picture for the entry; nothing is drawn then.
     // Whether the cache holds a picture for the entry.
     virtual bool hasThumbnail(ThumbnailGroup group, int index) const = 0;
-    virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover,
-                               float opacity) = 0;
+    // A cached thumbnail: fitted (aspect kept, centred inside) or covering the rectangle (cropped),
+    // flipped left to right about the rectangle's centre when mirrored. False when the cache has no
+    // picture for the entry; nothing is drawn then.
+    virtual bool drawThumbnail(ThumbnailGroup group, int index, const Rect& rect, bool cover, float opacity,
+                               bool mirrored = false) = 0;
 };
 
 // Draws one icon (given by its Fluent code point, icons.h) centred in the rectangle.

@@ -7,6 +7,8 @@
 // regions and sliders, which are valid only until the next paint.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,18 @@ public:
         (void)items, (void)x, (void)y;
         return 0;
     }
+    // The open-file dialog for a video to play instead of the camera: the chosen path, or empty.
+    virtual std::string chooseVideoFile() { return {}; }
+    // The scene-name field: its text, and putting text into it (focused, all selected, when asked).
+    virtual std::string sceneNameText() { return {}; }
+    virtual void setSceneNameText(const std::string& text, bool focusAndSelect) {
+        (void)text, (void)focusAndSelect;
+    }
+    // The window's own copy of the last preview frame (1280 × 720 BGRA); null when it holds none.
+    virtual const uint8_t* previewFrame(size_t* bytes) {
+        *bytes = 0;
+        return nullptr;
+    }
 };
 
 // Window-side state that is not part of the FilterState.
@@ -63,6 +77,7 @@ struct PanelState {
     // chips scroll there.
     float wearSectionTop[kWearSlots] = {};
     std::string activeScene;
+    std::string renameScene;  // the scene whose name the name field edits; empty: it names a new scene
     std::string lastBackground = "blur";
     std::string statusMessage;
     bool hasPreviewFrame = false;

@@ -31,6 +31,7 @@ public:
     std::vector<Rect> strokes;  // outlined rounded rectangles
     std::vector<std::pair<Rect, bool>> previews;
     std::vector<std::pair<ThumbnailGroup, int>> thumbnailsDrawn;
+    std::vector<bool> thumbnailsMirrored;
     std::vector<std::pair<ThumbnailGroup, int>> missingThumbnails;  // every other entry has a picture
     int lines = 0;
     int clipDepth = 0, maxClipDepth = 0;
@@ -65,9 +66,10 @@ public:
         return std::find(missingThumbnails.begin(), missingThumbnails.end(), std::pair{group, index}) ==
                missingThumbnails.end();
     }
-    bool drawThumbnail(ThumbnailGroup group, int index, const Rect&, bool, float) override {
+    bool drawThumbnail(ThumbnailGroup group, int index, const Rect&, bool, float, bool mirrored) override {
         if (!hasThumbnail(group, index)) return false;
         thumbnailsDrawn.push_back({group, index});
+        thumbnailsMirrored.push_back(mirrored);
         return true;
     }
 

@@ -518,6 +518,153 @@ def scenario_terminate_twice(s):
     check(log.rstrip().endswith("exiting, code 0"), "the log does not end with the orderly exit")
 
 
+# The Scenes tab at 1200 x 740 DIPs with one or two scenes (one row of tiles): the name row, and the
+# "Remove all filters" chip under the quick switches.
+SCENES_TAB = (1200 - 321 + 15 + 4 * 59.6 + 26.8, 63)
+SCENE_TILE_H = (288 - 10) / 2 * 9 / 16
+SCENE_ROW_Y = 113 + 44 + SCENE_TILE_H + 34 + 2
+REMOVE_ALL_Y = SCENE_ROW_Y + 38 + 19 + 30 + 3 * 32 + 4 + 17
+
+
+def config_file(s, name):
+    folder = os.path.join(s.env["XDG_CONFIG_HOME"], "Quillmere")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name)
+
+
+def read_file(path):
+    return open(path, errors="replace").read() if os.path.exists(path) else ""
+
+
+def scene_sections(s):
+    text = read_file(config_file(s, "scenes.ini"))
+    return [line[1:-1] for line in text.splitlines() if line.startswith("[")]
+
+
+def scenario_scenes_tab(s):
+    """Save the orange face as a named scene, take the filters off, bring the scene back with one click,
+    then rename and delete it through its menu."""
+    with open(config_file(s, "settings.ini"), "w") as file:
+        file.write("[quillmere]\nface=2\ntab=4\n")
+    with open(config_file(s, "scenes.ini"), "w") as file:
+        file.write("[s1]\nname=Plain\nface=0\n")
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    wait_live(s, window, "scenes_start.png")
+    left = 1200 - 321 + 17
+    s.click(window, left + 60, SCENE_ROW_Y + 15)  # the name field
+    s.xdotool("type", "--delay", "20", "Orange look")
+    time.sleep(0.3)
+    s.screenshot(window, "scenes_typed.png")
+    s.click(window, left + 288 - 20, SCENE_ROW_Y + 15)  # "Save scene"
+    sections = scene_sections(s)
+    check(len(sections) == 2, f"no new scene in scenes.ini ({sections})")
+    new = sections[1]
+    scenes = read_file(config_file(s, "scenes.ini"))
+    check("name=Orange look\n" in scenes and "face=2\n" in scenes, "the new scene lacks its name or face")
+    snapshot = config_file(s, os.path.join("scenes", new + ".bmp"))
+    check(os.path.exists(snapshot) and os.path.getsize(snapshot) == 172854, "no snapshot of the preview")
+    saved = s.screenshot(window, "scenes_saved.png")
+    tile = (left + 139 + 10, 113 + 44)
+    check(near(pixel(saved, tile[0] + 1.5, tile[1] + 40), (0xF0, 0xA8, 0x3B), 40), "the new scene is not outlined")
+    check(near(pixel(saved, tile[0] + 70, tile[1] + 40), (250, 150, 40), 40),
+          f"the snapshot does not show the filtered frame ({pixel(saved, tile[0] + 70, tile[1] + 40)})")
+
+    s.click(window, left + 144, REMOVE_ALL_Y)  # "Remove all filters"
+    check("face=0\n" in s.settings(), "Remove all filters left the face on")
+    s.screenshot(window, "scenes_filters_removed.png")
+    s.click(window, tile[0] + 70, tile[1] + 40)  # apply the scene
+    check("face=2\n" in s.settings(), "applying the scene did not bring the orange face back")
+    applied = s.screenshot(window, "scenes_applied.png")
+    check(near(pixel(applied, tile[0] + 1.5, tile[1] + 40), (0xF0, 0xA8, 0x3B), 40), "the applied scene is not outlined")
+
+    s.click(window, tile[0] + 70, tile[1] + 40, button=3)
+    time.sleep(0.5)
+    s.screenshot(window, "scenes_menu.png")
+    s.xdotool("key", "Down", "Down", "Return")  # "Rename…"
+    time.sleep(0.5)
+    s.xdotool("type", "--delay", "20", "Renamed")
+    time.sleep(0.3)
+    s.screenshot(window, "scenes_renaming.png")
+    s.click(window, left + 288 - 20, SCENE_ROW_Y + 15)  # "Rename"
+    scenes = read_file(config_file(s, "scenes.ini"))
+    check("name=Renamed\n" in scenes and "Orange look" not in scenes, "the scene was not renamed")
+    check(len(scene_sections(s)) == 2, "renaming added a scene")
+    s.screenshot(window, "scenes_renamed.png")
+
+    s.click(window, tile[0] + 70, tile[1] + 40, button=3)
+    time.sleep(0.5)
+    s.xdotool("key", "Down", "Down", "Down", "Return")  # "Delete"
+    time.sleep(0.6)
+    check(scene_sections(s) == ["s1"], f"the scene was not deleted ({scene_sections(s)})")
+    check(not os.path.exists(snapshot), "the deleted scene's snapshot stayed")
+    s.screenshot(window, "scenes_deleted.png")
+
+
+def menu_box(before, after):
+    """The box of what changed below the camera chip between two screenshots (the open menu), in window
+    coordinates."""
+    top = int(FILTERS_Y + 34) + 1
+    crop = (0, top, before.width, before.height)
+    box = ImageChops.difference(before.crop(crop), after.crop(crop)).getbbox()
+    check(box is not None, "no menu opened")
+    return box[0], box[1] + top, box[2], box[3] + top
+
+
+def scenario_camera_menu_and_reset(s):
+    s.env["QM_FAKE_ENGINE_STILL"] = "1"
+    with open(config_file(s, "settings.ini"), "w") as file:
+        file.write("[quillmere]\nface=2\nmirror=1\n")
+    s.start(FAKE, "--no-camera")
+    window = s.wait_window()
+    wait_live(s, window, "camera_menu_start.png")
+    time.sleep(0.5)
+    closed = s.screenshot(window, "camera_menu_closed.png")
+    # Each click lands a little apart from the last: xdotool's synchronous move waits for a motion that a
+    # pointer already in place never makes.
+    chip = (175, FILTERS_Y + 17)
+    s.click(window, *chip)
+    time.sleep(0.4)
+    full = menu_box(closed, s.screenshot(window, "camera_menu_open.png"))
+    check(FILTERS_Y + 33 <= full[1] <= FILTERS_Y + 34 + 8 and full[0] < 175,
+          f"the menu does not open just under the camera chip ({full})")
+    s.xdotool("key", "Up", "Return")  # "Mirror preview", the last item
+    time.sleep(0.6)
+    check("mirror=0" in s.settings(), "Mirror preview did not switch the mirror off")
+    closed = s.screenshot(window, "camera_menu_unmirrored.png")
+    s.click(window, chip[0] + 8, chip[1])
+    time.sleep(0.4)
+    s.screenshot(window, "camera_menu_open_again.png")
+    s.xdotool("key", "Down", "Down", "Return")  # no cameras here: "Play a video file…", "Turn off"
+    time.sleep(0.8)
+    s.screenshot(window, "camera_turned_off.png")
+    closed = s.screenshot(window, "camera_menu_closed_after_off.png")
+    s.click(window, chip[0] + 16, chip[1])
+    time.sleep(0.4)
+    shorter = menu_box(closed, s.screenshot(window, "camera_menu_without_turn_off.png"))
+    check(shorter[3] - shorter[1] < full[3] - full[1] - 10,
+          f"the menu still offers Turn off ({shorter} against {full})")
+    s.xdotool("key", "Escape")
+    time.sleep(0.5)
+
+    reset = (1185 - 12, 22)
+    s.click(window, *reset)
+    dialog = s.wait_window("^Reset everything to default\\?$", timeout=5)
+    s.screenshot(dialog, "reset_all_dialog.png")
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "Return")  # the default answer is Cancel
+    time.sleep(0.6)
+    check("face=2\n" in s.settings(), "Reset all answered with Cancel changed the face")
+    s.click(window, reset[0] - 6, reset[1])
+    dialog = s.wait_window("^Reset everything to default\\?$", timeout=5)
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "alt+o")
+    time.sleep(0.8)
+    check("face=0\n" in s.settings(), "Reset all answered with OK left the face on")
+    check("mirror=0" in s.settings(), "Reset all touched the mirror")
+    s.screenshot(window, "reset_all_done.png")
+
+
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}
 
 

@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
+#include <string>
+
 #include "settings/shared_state.h"
 #include "ui/cairo_painter.h"
 #include "ui/panel.h"
@@ -33,6 +35,12 @@ void paintWindow(benchmark::State& run) {
     qm::Panel panel{state, lists, shared, paths, host, {}};
     panel.ui.hasPreviewFrame = run.range(2) != 0;
     panel.ui.cardOpen = cardOpen;
+    state.tab = static_cast<int>(run.range(3));
+    if (state.tab == 4)  // the Scenes tab with eight scenes (their snapshots not loaded)
+        for (int i = 1; i <= 8; ++i) {
+            lists.scenes.push_back("s" + std::to_string(i));
+            lists.sceneNames.push_back("Scene " + std::to_string(i));
+        }
     qm::EngineView engine{qm::kStatusRunning, "sample.mp4", 11.5f, false};
 
     // Every paint of a live preview follows a new frame: the frame copy is part of the measure.
@@ -55,13 +63,15 @@ void paintWindow(benchmark::State& run) {
     }
     cairo_surface_destroy(target);
 }
-// Arguments: display scale, card open, preview frame shown.
+// Arguments: display scale, card open, preview frame shown, tab.
 BENCHMARK(paintWindow)
-    ->Args({1, 0, 1})
-    ->Args({1, 1, 1})
-    ->Args({1, 0, 0})
-    ->Args({2, 0, 1})
-    ->Args({2, 0, 0})
+    ->Args({1, 0, 1, 0})
+    ->Args({1, 1, 1, 0})
+    ->Args({1, 0, 0, 0})
+    ->Args({2, 0, 1, 0})
+    ->Args({2, 0, 0, 0})
+    ->Args({1, 0, 1, 4})
+    ->Args({1, 0, 0, 4})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -17,7 +17,7 @@ const TabModule& tabModule(int tab) {
         {"Wear", icon::kRedEye, drawWearTabHeader, drawWearTab, wearTabClick, nullptr},
         {"Body", icon::kContact, nullptr, drawBodyTab, bodyTabClick, nullptr},
         {"Background", icon::kPhoto, nullptr, drawBackgroundTab, backgroundTabClick, nullptr},
-        {"Scenes", icon::kViewAll, nullptr, drawScenesTab, scenesTabClick, nullptr},
+        {"Scenes", icon::kViewAll, nullptr, drawScenesTab, scenesTabClick, scenesTabRightClick},
     };
     return kTabs[std::clamp(tab, 0, kTabCount - 1)];
 }

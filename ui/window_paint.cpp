@@ -20,7 +20,9 @@ void drawStatusBar(Painter& p, const PanelGeometry& g, const EngineView& engine)
     const char* badge = live ? "LIVE" : "CAMERA OFF";
     float w = p.measureText(badge, Font::Badge, 300).width;
     p.drawText(badge, {50, 12, 50 + w + 4, 48}, {Font::Badge, Align::Leading}, colours::kPrimaryText);
-    p.drawText(live ? "The call sees your camera." : "Nothing is being sent to the call.",
+    // The call sees the camera only while frames reach a companion (not with --no-camera, nor while a
+    // companion that ended is being started again).
+    p.drawText(live && engine.linkUp ? "The call sees your camera." : "Nothing is being sent to the call.",
                {w + 62, 12, g.edge - 24, 48}, {Font::Body, Align::Leading}, colours::kSecondaryText);
 }
 

@@ -72,6 +72,11 @@ TEST(Paint, ShowsAFrameOnlyWhileRunningAndMirrorsIt) {
     EXPECT_EQ(p.painter.previews[0].first, previewRect(1200, 740));
     EXPECT_NE(p.painter.findText("12.3 ms / frame"), nullptr);
     EXPECT_NE(p.painter.findText("LIVE"), nullptr);
+    // Running without a companion that takes the frames (--no-camera, or one being started again).
+    EXPECT_NE(p.painter.findText("Nothing is being sent to the call."), nullptr);
+    p.engine.linkUp = true;
+    p.paint();
+    EXPECT_NE(p.painter.findText("The call sees your camera."), nullptr);
 
     p.state.mirror = false;
     p.paint();

@@ -1,19 +1,48 @@
 // Face photo preparation: turns a user's face photo into a FacePhoto for drawing, with the same tracker
 // that follows the camera (person mask for the cut-out, detector and mesh for the face).
 //
-// Contract: engine thread only, between two frames, when the chosen photo changes; the tracker is left
-// searching afresh for the camera's face afterwards.
+// The work is cut into stages of at most one model run each (load, detect, mesh, mesh again, cut-out,
+// measures), and the engine runs one stage per pass: a photo never holds the live picture up for more than
+// about one frame, and the face worn so far stays on until the new one is ready.
+//
+// Contract: engine thread only. The tracker's calls take the photo as their frame explicitly; the engine
+// searches afresh for the camera's face after a stage that ran the mesh (restartsTracking).
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine_seams.h"
 #include "render/face_photo.h"
 
 namespace qm {
 
-// The prepared photo, or null when it cannot be read (the caller logs "face picture: cannot read %s").
+class FacePhotoPreparation {
+public:
+    // Starts preparing the photo at `path`, dropping any preparation under way.
+    void start(const std::string& path);
+    bool busy() const { return stage_ != Stage::Idle; }
+    const std::string& path() const { return path_; }
+    // Runs the next stage. True when the preparation has ended: take() then gives the photo, or null when
+    // the picture can't be read.
+    bool step(FaceTracking& tracking);
+    std::unique_ptr<FacePhoto> take() { return std::move(photo_); }
+
+private:
+    enum class Stage { Idle, Load, Detect, Mesh, MeshAgain, CutOut, Measure };
+    Stage stage_ = Stage::Idle;
+    std::string path_;
+    std::unique_ptr<FacePhoto> photo_;
+    std::vector<uint8_t> padded_;
+    int paddedWidth_ = 0, paddedHeight_ = 0, offsetX_ = 0, offsetY_ = 0;
+    bool needsCutOut_ = false;
+    FaceRegion region_;
+    LandmarkSet landmarks_;
+};
+
+// The whole preparation at once (tests, benchmarks): the prepared photo, or null when the picture can't be
+// read.
 std::unique_ptr<FacePhoto> prepareFacePhoto(const std::string& path, FaceTracking& tracking);
 
 }  // namespace qm

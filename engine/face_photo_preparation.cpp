@@ -96,7 +96,22 @@ bool FacePhotoPreparation::step(FaceTracking& tracking) {
             return false;
         }
         case Stage::Detect:
-            stage_ = tracking.detectFace(frame, &region_) ? Stage::Mesh : Stage::CutOut;
+            stage_ = tracking.detectFace(frame, &region_) ? Stage::Mesh : Stage::DetectUnpadded;
+            return false;
+        case Stage::DetectUnpadded:
+            // Padding shrinks a face that fills a square or upright photo below what the detector finds:
+            // one more try on the photo as it is, which the later stages then keep using.
+            stage_ = Stage::CutOut;
+            if (paddedWidth_ != static_cast<int>(photo_->pixelWidth) ||
+                paddedHeight_ != static_cast<int>(photo_->pixelHeight)) {
+                padded_ = photo_->pixels;
+                paddedWidth_ = static_cast<int>(photo_->pixelWidth);
+                paddedHeight_ = static_cast<int>(photo_->pixelHeight);
+                offsetX_ = offsetY_ = 0;
+                frame = {padded_.data(), static_cast<uint32_t>(paddedWidth_),
+                         static_cast<uint32_t>(paddedHeight_)};
+                if (tracking.detectFace(frame, &region_)) stage_ = Stage::Mesh;
+            }
             return false;
         case Stage::Mesh:
             if (tracking.trackFace(frame, region_, &landmarks_) >= 0.5f) {

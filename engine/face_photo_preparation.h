@@ -1,9 +1,9 @@
 // Face photo preparation: turns a user's face photo into a FacePhoto for drawing, with the same tracker
 // that follows the camera (person mask for the cut-out, detector and mesh for the face).
 //
-// The work is cut into stages of at most one model run each (load, detect, mesh, mesh again, cut-out,
-// measures), and the engine runs one stage per pass: a photo never holds the live picture up for more than
-// about one frame, and the face worn so far stays on until the new one is ready.
+// The work is cut into stages of at most one model run each (load, detect, detect again unpadded, mesh,
+// mesh again, cut-out, measures), and the engine runs one stage per pass: a photo never holds the live
+// picture up for more than about one frame, and the face worn so far stays on until the new one is ready.
 //
 // Contract: engine thread only. The tracker's calls take the photo as their frame explicitly; the engine
 // searches afresh for the camera's face after a stage that ran the mesh (restartsTracking).
@@ -30,7 +30,7 @@ public:
     std::unique_ptr<FacePhoto> take() { return std::move(photo_); }
 
 private:
-    enum class Stage { Idle, Load, Detect, Mesh, MeshAgain, CutOut, Measure };
+    enum class Stage { Idle, Load, Detect, DetectUnpadded, Mesh, MeshAgain, CutOut, Measure };
     Stage stage_ = Stage::Idle;
     std::string path_;
     std::unique_ptr<FacePhoto> photo_;

@@ -1,8 +1,10 @@
 #include "engine/face_photo_preparation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "base/log.h"
 #include "render/pictures.h"
@@ -51,6 +53,71 @@ bool cutOut(const uint8_t* mask, FacePhoto& photo, int paddedWidth, int paddedHe
 
 }  // namespace
 
+FacePhotoPreparation::Loaded FacePhotoPreparation::loadForPreparation(const std::string& path) {
+    Loaded loaded;
+    auto photo = std::make_unique<FacePhoto>();
+    int w = 0, h = 0;
+    // A cut-out made before is used in place of the picture; a broken one is ignored.
+    if (!loadPhoto(cutOutPath(path), &photo->pixels, &w, &h) && !loadPhoto(path, &photo->pixels, &w, &h))
+        return loaded;
+    photo->pixelWidth = static_cast<uint32_t>(w);
+    photo->pixelHeight = static_cast<uint32_t>(h);
+    photo->width = static_cast<float>(w);
+    photo->height = static_cast<float>(h);
+    loaded.needsCutOut = true;
+    for (size_t i = 3; i < photo->pixels.size(); i += 4)
+        if (photo->pixels[i] < 250) {
+            loaded.needsCutOut = false;
+            break;
+        }
+    // Padded to 16:9 like a camera frame, so the detector sees the proportions it was made for.
+    loaded.paddedWidth = std::max(w, (16 * h + 8) / 9);
+    loaded.paddedHeight = std::max(h, (9 * w + 15) / 16);
+    loaded.offsetX = (loaded.paddedWidth - w) / 2;
+    loaded.offsetY = (loaded.paddedHeight - h) / 2;
+    loaded.padded.assign(static_cast<size_t>(loaded.paddedWidth) * loaded.paddedHeight * 4, 0);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(
+            &loaded
+                 .padded[(static_cast<size_t>(y + loaded.offsetY) * loaded.paddedWidth + loaded.offsetX) * 4],
+            &photo->pixels[static_cast<size_t>(y) * w * 4], static_cast<size_t>(w) * 4);
+    loaded.photo = std::move(photo);
+    return loaded;
+}
+
+void FacePhotoPreparation::finishMeasures(FacePhoto& photo) {
+    const float w = photo.width, h = photo.height;
+    FaceAnchors anchors = kNoFaceAnchors;
+    photo.jawY = -1;
+    if (photo.faceFound) {
+        const FaceGeometry& g = photo.geometry;
+        photo.restEyeOpen = std::clamp(g.eyeOpen, 0.22f, 0.45f);
+        anchors = {g.faceCentre.x / w,
+                   g.faceCentre.y / h,
+                   g.leftEye.x / w,
+                   g.leftEye.y / h,
+                   g.rightEye.x / w,
+                   g.rightEye.y / h,
+                   g.mouthCentre.x / w,
+                   g.mouthCentre.y / h,
+                   g.faceWidth / w / 1.25f,
+                   1.1f,
+                   1.0f,
+                   0};
+        photo.jawY = (g.chin.y + 0.25f * (g.mouthCentre.y - g.chin.y)) / h;
+        photo.skinColourFound =
+            sampleSkinColour(true, photo.pixels.data(), static_cast<int>(photo.pixelWidth),
+                             static_cast<int>(photo.pixelHeight), g.leftEye.x, g.leftEye.y, g.rightEye.x,
+                             g.rightEye.y, true, &photo.skinColour);
+    }
+    photo.anchors = anchors;
+    photo.box = measureHeadBox(photo.pixels.data(), static_cast<int>(photo.pixelWidth),
+                               static_cast<int>(photo.pixelHeight), anchors, nullptr);
+    applyNeck(photo, 0);
+}
+
+FacePhotoPreparation::~FacePhotoPreparation() = default;
+
 void FacePhotoPreparation::start(const std::string& path) {
     path_ = path;
     photo_.reset();
@@ -64,34 +131,25 @@ bool FacePhotoPreparation::step(FaceTracking& tracking) {
         case Stage::Idle:
             return true;
         case Stage::Load: {
-            auto photo = std::make_unique<FacePhoto>();
-            int w = 0, h = 0;
-            // A cut-out made before is used in place of the picture; a broken one is ignored.
-            if (!loadPhoto(cutOutPath(path_), &photo->pixels, &w, &h) &&
-                !loadPhoto(path_, &photo->pixels, &w, &h)) {
+            // Decoding a large picture takes longer than a frame: it runs beside the loop.
+            loading_ = std::async(std::launch::async, [path = path_] { return loadForPreparation(path); });
+            stage_ = Stage::Loading;
+            return false;
+        }
+        case Stage::Loading: {
+            if (loading_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
+            Loaded loaded = loading_.get();
+            if (!loaded.photo) {
                 stage_ = Stage::Idle;
                 return true;
             }
-            photo->pixelWidth = static_cast<uint32_t>(w);
-            photo->pixelHeight = static_cast<uint32_t>(h);
-            photo->width = static_cast<float>(w);
-            photo->height = static_cast<float>(h);
-            needsCutOut_ = true;
-            for (size_t i = 3; i < photo->pixels.size(); i += 4)
-                if (photo->pixels[i] < 250) {
-                    needsCutOut_ = false;
-                    break;
-                }
-            // Padded to 16:9 like a camera frame, so the detector sees the proportions it was made for.
-            paddedWidth_ = std::max(w, (16 * h + 8) / 9);
-            paddedHeight_ = std::max(h, (9 * w + 15) / 16);
-            offsetX_ = (paddedWidth_ - w) / 2;
-            offsetY_ = (paddedHeight_ - h) / 2;
-            padded_.assign(static_cast<size_t>(paddedWidth_) * paddedHeight_ * 4, 0);
-            for (int y = 0; y < h; ++y)
-                std::memcpy(&padded_[(static_cast<size_t>(y + offsetY_) * paddedWidth_ + offsetX_) * 4],
-                            &photo->pixels[static_cast<size_t>(y) * w * 4], static_cast<size_t>(w) * 4);
-            photo_ = std::move(photo);
+            photo_ = std::move(loaded.photo);
+            padded_ = std::move(loaded.padded);
+            paddedWidth_ = loaded.paddedWidth;
+            paddedHeight_ = loaded.paddedHeight;
+            offsetX_ = loaded.offsetX;
+            offsetY_ = loaded.offsetY;
+            needsCutOut_ = loaded.needsCutOut;
             stage_ = Stage::Detect;
             return false;
         }
@@ -132,66 +190,53 @@ bool FacePhotoPreparation::step(FaceTracking& tracking) {
         case Stage::CutOut:
             if (needsCutOut_ && tracking.personMaskLoaded()) {
                 const uint8_t* mask = tracking.segmentPerson(frame);
-                if (mask && cutOut(mask, *photo_, paddedWidth_, paddedHeight_, offsetX_, offsetY_) &&
-                    !savePng(cutOutPath(path_), photo_->pixels.data(), static_cast<int>(photo_->pixelWidth),
-                             static_cast<int>(photo_->pixelHeight)))
-                    logLine("face picture: cannot keep the cut-out beside %s", path_.c_str());
+                // Encoding the cut-out runs beside the loop, from its own copy of the pixels.
+                if (mask && cutOut(mask, *photo_, paddedWidth_, paddedHeight_, offsetX_, offsetY_))
+                    saving_ = std::async(std::launch::async, [path = path_, pixels = photo_->pixels,
+                                                              w = static_cast<int>(photo_->pixelWidth),
+                                                              h = static_cast<int>(photo_->pixelHeight)] {
+                        if (!savePng(cutOutPath(path), pixels.data(), w, h))
+                            logLine("face picture: cannot keep the cut-out beside %s", path.c_str());
+                    });
             }
             stage_ = Stage::Measure;
             return false;
         case Stage::Measure:
             break;
+        case Stage::Finishing:
+            if (finishing_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
+            photo_ = finishing_.get();
+            logLine("face picture: %dx%d, face %s, %s", static_cast<int>(photo_->pixelWidth),
+                    static_cast<int>(photo_->pixelHeight), photo_->faceFound ? "found" : "not found",
+                    needsCutOut_ ? "cut out here" : "already cut out");
+            stage_ = Stage::Idle;
+            return true;
     }
 
-    FacePhoto& photo = *photo_;
-    const float w = photo.width, h = photo.height;
-    FaceAnchors anchors = kNoFaceAnchors;
-    photo.jawY = -1;
-    if (photo.faceFound) {
-        const FaceGeometry g = tracking.computeGeometry(landmarks_);
-        photo.geometry = g;
+    if (photo_->faceFound) {
+        photo_->geometry = tracking.computeGeometry(landmarks_);
         for (int i = 0; i < 21; ++i)
-            photo.jawPoints[i] = landmarks_.landmarks[kJawLandmarks[i]];
+            photo_->jawPoints[i] = landmarks_.landmarks[kJawLandmarks[i]];
         const Point2 a = landmarks_.landmarks[61], b = landmarks_.landmarks[291];
-        photo.mouthLeft = a.x <= b.x ? a : b;
-        photo.mouthRight = a.x <= b.x ? b : a;
-        photo.restEyeOpen = std::clamp(g.eyeOpen, 0.22f, 0.45f);
-        anchors = {g.faceCentre.x / w,
-                   g.faceCentre.y / h,
-                   g.leftEye.x / w,
-                   g.leftEye.y / h,
-                   g.rightEye.x / w,
-                   g.rightEye.y / h,
-                   g.mouthCentre.x / w,
-                   g.mouthCentre.y / h,
-                   g.faceWidth / w / 1.25f,
-                   1.1f,
-                   1.0f,
-                   0};
-        photo.jawY = (g.chin.y + 0.25f * (g.mouthCentre.y - g.chin.y)) / h;
-        photo.skinColourFound =
-            sampleSkinColour(true, photo.pixels.data(), static_cast<int>(photo.pixelWidth),
-                             static_cast<int>(photo.pixelHeight), g.leftEye.x, g.leftEye.y, g.rightEye.x,
-                             g.rightEye.y, true, &photo.skinColour);
+        photo_->mouthLeft = a.x <= b.x ? a : b;
+        photo_->mouthRight = a.x <= b.x ? b : a;
     }
-    photo.anchors = anchors;
-    photo.box = measureHeadBox(photo.pixels.data(), static_cast<int>(photo.pixelWidth),
-                               static_cast<int>(photo.pixelHeight), anchors, nullptr);
-    applyNeck(photo, 0);
-    logLine("face picture: %dx%d, face %s, %s", static_cast<int>(photo.pixelWidth),
-            static_cast<int>(photo.pixelHeight), photo.faceFound ? "found" : "not found",
-            needsCutOut_ ? "cut out here" : "already cut out");
     padded_.clear();
     padded_.shrink_to_fit();
-    stage_ = Stage::Idle;
-    return true;
+    // The measures and the neck trim are pixel work without the tracker: beside the loop too.
+    finishing_ = std::async(std::launch::async, [photo = std::move(photo_)]() mutable {
+        finishMeasures(*photo);
+        return std::move(photo);
+    });
+    stage_ = Stage::Finishing;
+    return false;
 }
 
 std::unique_ptr<FacePhoto> prepareFacePhoto(const std::string& path, FaceTracking& tracking) {
     FacePhotoPreparation preparation;
     preparation.start(path);
-    while (!preparation.step(tracking)) {
-    }
+    while (!preparation.step(tracking))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return preparation.take();
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "render/affine_blit.h"
 #include "render/matrices.h"
@@ -46,20 +47,77 @@ void placeBrush(cairo_pattern_t* brush, float cx, float cy, float rx, float ry, 
 
 }  // namespace
 
+namespace {
+
+// The photo as it is animated: at half size when it is large, since it is drawn smaller than its size on a
+// 1280 × 720 frame anyway (a quarter of the pixels to animate and draw every frame).
+void makeWorkingCopy(const FacePhoto& full, FacePhoto& work) {
+    const int factor = std::max(full.pixelWidth, full.pixelHeight) > 600 ? 2 : 1;
+    const float f = 1.0f / factor;
+    const int w = static_cast<int>(full.pixelWidth) / factor, h = static_cast<int>(full.pixelHeight) / factor;
+    work.anchors = full.anchors;
+    work.jawY = full.jawY;
+    work.faceFound = full.faceFound;
+    work.restEyeOpen = full.restEyeOpen;
+    work.skinColour = full.skinColour;
+    work.skinColourFound = full.skinColourFound;
+    work.neck = full.neck;
+    work.pixelWidth = static_cast<uint32_t>(w), work.pixelHeight = static_cast<uint32_t>(h);
+    work.width = static_cast<float>(w), work.height = static_cast<float>(h);
+    work.box = {full.box.foreheadX * f, full.box.headTop * f, full.box.foreheadWidth * f,
+                full.box.eyeLevelWidth * f};
+    auto scale = [f](Point2 p) { return Point2{p.x * f, p.y * f}; };
+    FaceGeometry g = full.geometry;
+    for (Point2* p : {&g.leftEye, &g.rightEye, &g.leftBrow, &g.rightBrow, &g.mouthCentre, &g.faceCentre,
+                      &g.innerMouth, &g.nose, &g.chin})
+        *p = scale(*p);
+    g.eyeWidth *= f, g.mouthWidth *= f, g.mouthHeight *= f, g.faceWidth *= f;
+    work.geometry = g;
+    for (int i = 0; i < 21; ++i)
+        work.jawPoints[i] = scale(full.jawPoints[i]);
+    work.mouthLeft = scale(full.mouthLeft), work.mouthRight = scale(full.mouthRight);
+    work.bitmap = makePaddedSurface(w, h);
+    if (w <= 0 || h <= 0 || checkSurface(work.bitmap.get()) != kOk ||
+        full.trimmedPixels.size() < static_cast<size_t>(full.pixelWidth) * full.pixelHeight * 4) {
+        work.bitmap.reset();
+        return;
+    }
+    cairo_surface_flush(work.bitmap.get());
+    uint8_t* dst = cairo_image_surface_get_data(work.bitmap.get());
+    const int stride = cairo_image_surface_get_stride(work.bitmap.get());
+    const uint8_t* src = full.trimmedPixels.data();
+    const size_t srcRow = static_cast<size_t>(full.pixelWidth) * 4;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int k = 0; k < 4; ++k) {
+                int sum = 0;
+                for (int j = 0; j < factor; ++j)
+                    for (int i = 0; i < factor; ++i)
+                        sum += src[(static_cast<size_t>(y) * factor + j) * srcRow + (x * factor + i) * 4 + k];
+                dst[static_cast<size_t>(y) * stride + x * 4 + k] =
+                    static_cast<uint8_t>((sum + factor * factor / 2) / (factor * factor));
+            }
+    cairo_surface_mark_dirty(work.bitmap.get());
+}
+
+}  // namespace
+
 void PhotoFace::setPhoto(std::unique_ptr<FacePhoto> photo) {
     photo_ = std::move(photo);
+    work_ = FacePhoto{};
     live_.reset();
     liveCr_.reset();
     toned_.reset();
     tonedFrom_ = nullptr;
     base_ = nullptr;
     if (!photo_) return;
+    makeWorkingCopy(*photo_, work_);
     shell_ = FacePicture{};
-    shell_.box = photo_->box;
-    shell_.width = photo_->width;
-    shell_.height = photo_->height;
-    shell_.anchors = photo_->anchors;
-    const int w = static_cast<int>(photo_->pixelWidth), h = static_cast<int>(photo_->pixelHeight);
+    shell_.box = work_.box;
+    shell_.width = work_.width;
+    shell_.height = work_.height;
+    shell_.anchors = work_.anchors;
+    const int w = static_cast<int>(work_.pixelWidth), h = static_cast<int>(work_.pixelHeight);
     SurfacePtr live = makePaddedSurface(w, h + h / 8);
     if (checkSurface(live.get()) != kOk) return;
     ContextPtr cr{cairo_create(live.get())};
@@ -73,11 +131,10 @@ void PhotoFace::tone(const FrameFilters& filters) {
     // animation works from it. Within ±0.01 the photo is used as it is.
     const float exposure = std::clamp(filters.photo.exposure, -1.0f, 1.0f);
     const float warmth = std::clamp(filters.photo.warmth, -1.0f, 1.0f);
-    base_ = photo_->bitmap.get();
-    if (!photo_->faceFound || (std::fabs(exposure) <= 0.01f && std::fabs(warmth) <= 0.01f)) return;
-    const int w = static_cast<int>(photo_->pixelWidth), h = static_cast<int>(photo_->pixelHeight);
-    if (!toned_ || tonedFrom_ != photo_->bitmap.get() || tonedExposure_ != exposure ||
-        tonedWarmth_ != warmth) {
+    base_ = work_.bitmap.get();
+    if (!work_.faceFound || (std::fabs(exposure) <= 0.01f && std::fabs(warmth) <= 0.01f)) return;
+    const int w = static_cast<int>(work_.pixelWidth), h = static_cast<int>(work_.pixelHeight);
+    if (!toned_ || tonedFrom_ != work_.bitmap.get() || tonedExposure_ != exposure || tonedWarmth_ != warmth) {
         if (!toned_) toned_ = makePaddedSurface(w, h);
         if (checkSurface(toned_.get()) != kOk) {
             toned_.reset();
@@ -94,7 +151,7 @@ void PhotoFace::tone(const FrameFilters& filters) {
             m, {cairo_image_surface_get_data(base_), w, h, cairo_image_surface_get_stride(base_)},
             {cairo_image_surface_get_data(toned_.get()), w, h, cairo_image_surface_get_stride(toned_.get())});
         cairo_surface_mark_dirty(toned_.get());
-        tonedFrom_ = photo_->bitmap.get();
+        tonedFrom_ = work_.bitmap.get();
         tonedExposure_ = exposure;
         tonedWarmth_ = warmth;
     }
@@ -119,7 +176,8 @@ void PhotoFace::updateLive(const FaceGeometry& face, const FaceBaselines& baseli
     if (!photo_) return;
     if (std::fabs(photo_->neck - filters.photo.neck) > 1e-4f) {
         applyNeck(*photo_, std::clamp(filters.photo.neck, 0.0f, 1.0f));
-        if (!photo_->bitmap) return;
+        makeWorkingCopy(*photo_, work_);
+        tonedFrom_ = nullptr;
     }
     if (!ready()) return;
     tone(filters);
@@ -135,9 +193,9 @@ void PhotoFace::updateLive(const FaceGeometry& face, const FaceBaselines& baseli
     cairo_set_source_surface(cr, base_, 0, 0);
     cairo_paint(cr);  // clears the rows below the photo too
     cairo_restore(cr);
-    if (photo_->faceFound) {
+    if (work_.faceFound) {
         if (filters.photo.photoMouth) openMouth(cr, face);
-        const FaceGeometry& p = photo_->geometry;
+        const FaceGeometry& p = work_.geometry;
         if (smile_ > 0.02f) {
             // The cheeks lift under a smile.
             const float d = std::hypot(p.rightEye.x - p.leftEye.x, p.rightEye.y - p.leftEye.y);
@@ -165,8 +223,8 @@ void PhotoFace::updateLive(const FaceGeometry& face, const FaceBaselines& baseli
 }
 
 void PhotoFace::animateEyes(cairo_t* cr, const FaceGeometry& face, const FaceBaselines& b, float smile) {
-    const FaceGeometry& p = photo_->geometry;
-    const float ew = p.eyeWidth, h = ew * photo_->restEyeOpen * 0.5f;
+    const FaceGeometry& p = work_.geometry;
+    const float ew = p.eyeWidth, h = ew * work_.restEyeOpen * 0.5f;
     if (!(ew > 1)) return;
     const float upX = std::sin(p.roll), upY = -std::cos(p.roll);
     const Point2 eyes[2] = {p.leftEye, p.rightEye};
@@ -236,7 +294,7 @@ void PhotoFace::animateEyes(cairo_t* cr, const FaceGeometry& face, const FaceBas
 }
 
 void PhotoFace::openMouth(cairo_t* cr, const FaceGeometry& face) {
-    const Point2 a = photo_->mouthLeft, b = photo_->mouthRight;
+    const Point2 a = work_.mouthLeft, b = work_.mouthRight;
     const float mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
     const float theta = std::atan2(b.y - a.y, b.x - a.x);
     const float mw = std::hypot(b.x - a.x, b.y - a.y) / 0.98f, hw = 0.49f * mw;
@@ -252,7 +310,7 @@ void PhotoFace::openMouth(cairo_t* cr, const FaceGeometry& face) {
     const float c = std::cos(theta), s = std::sin(theta), as = std::fabs(s);
 
     // 1. The lower lip drops to the arc and the chin follows: a warp of the rectangle about the mouth.
-    const int W = static_cast<int>(photo_->pixelWidth), H = static_cast<int>(photo_->pixelHeight);
+    const int W = static_cast<int>(work_.pixelWidth), H = static_cast<int>(work_.pixelHeight);
     const int targetH = cairo_image_surface_get_height(live_.get());
     const int x0 = std::max(0, static_cast<int>(std::floor(mx - 1.1f * mw - as * (targetH - my) - 2)));
     const int x1 = std::min(W, static_cast<int>(std::ceil(mx + 1.1f * mw + as * (targetH - my) + 2)));
@@ -292,14 +350,26 @@ void PhotoFace::openMouth(cairo_t* cr, const FaceGeometry& face) {
             }
             uint8_t* o4 = row + (x - x0) * 4;
             if (d <= 0.001f) {
-                for (int k = 0; k < 4; ++k)
-                    o4[k] = static_cast<uint8_t>(pixel(x, y, k));
+                if (y < H)
+                    std::memcpy(o4, src + static_cast<size_t>(y) * srcStride + x * 4, 4);
+                else
+                    std::memset(o4, 0, 4);
                 continue;
             }
             // Sampled from d higher along the mouth's downward direction.
             const float sx = px + d * s - 0.5f, sy = py - d * c - 0.5f;
             const int ix = static_cast<int>(std::floor(sx)), iy = static_cast<int>(std::floor(sy));
             const float fx = sx - ix, fy = sy - iy;
+            if (ix >= 0 && iy >= 0 && ix + 1 < W && iy + 1 < H) {
+                const uint8_t* p0 = src + static_cast<size_t>(iy) * srcStride + ix * 4;
+                const uint8_t* p1 = p0 + srcStride;
+                const float w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy,
+                            w11 = fx * fy;
+                for (int k = 0; k < 4; ++k)
+                    o4[k] = static_cast<uint8_t>(p0[k] * w00 + p0[k + 4] * w01 + p1[k] * w10 +
+                                                 p1[k + 4] * w11 + 0.5f);
+                continue;
+            }
             for (int k = 0; k < 4; ++k) {
                 const float v = (pixel(ix, iy, k) * (1 - fx) + pixel(ix + 1, iy, k) * fx) * (1 - fy) +
                                 (pixel(ix, iy + 1, k) * (1 - fx) + pixel(ix + 1, iy + 1, k) * fx) * fy;
@@ -380,7 +450,7 @@ DrawnFacePicture PhotoFace::draw(Graphics& g, const FrameFilters& filters, const
                                  const SmoothedAnchors& s, const cairo_matrix_t& placement) {
     DrawnFacePicture drawn;
     if (!ready()) return drawn;
-    const FacePhoto& photo = *photo_;
+    const FacePhoto& photo = work_;
     const FaceAnchors& a = photo.anchors;
     const float W = photo.width, H = photo.height;
     const Fit& fit = filters.faceFit;
@@ -397,31 +467,28 @@ DrawnFacePicture PhotoFace::draw(Graphics& g, const FrameFilters& filters, const
     if (!(w > 0) || !usable(drawing)) return drawn;
 
     cairo_surface_t* image = live_.get();
-    drawPictureAffine(g.canvas.get(), image, drawing);
-    cairo_surface_mark_dirty(g.canvas.get());
-
-    // The jaw stretches a little as the mouth opens.
+    // The jaw stretches a little as the mouth opens: the rows below the eye line are drawn stretched about
+    // it, those above as they are, each pixel once.
     const float eyeLine = (a.leftEyeY + a.rightEyeY) / 2 * H;
     const float F = photo.faceFound ? 1 + 0.03f * open_ : 1;
     float mouthY = a.mouthY * H;
-    if (F > 1.001f) {
-        const int lh = cairo_image_surface_get_height(image);
-        const cairo_matrix_t stretch =
-            then(then(translation(0, -eyeLine), scaling(1, F)), translation(0, eyeLine));
-        BlitShape below;
-        // Only the stretched rows below the eye line: keep = y' − eyeLine in picture rows, mapped to canvas.
-        cairo_matrix_t inverse = then(stretch, drawing);
-        if (cairo_matrix_invert(&inverse) == CAIRO_STATUS_SUCCESS) {
-            // Picture y of a canvas pixel is inverse.yx·x + inverse.yy·y + inverse.y0.
-            below.keep[0] = inverse.yx;
-            below.keep[1] = inverse.yy;
-            below.keep[2] = inverse.y0 - eyeLine + 1;
-            drawPictureAffine(g.canvas.get(), image, then(stretch, drawing), &below);
-            cairo_surface_mark_dirty(g.canvas.get());
-        }
-        (void)lh;
+    cairo_matrix_t inverse = drawing;
+    if (F > 1.001f && cairo_matrix_invert(&inverse) == CAIRO_STATUS_SUCCESS) {
+        // A canvas pixel's picture row is inverse.yx·x + inverse.yy·y + inverse.y0.
+        BlitShape above, below;
+        above.keep[0] = -inverse.yx, above.keep[1] = -inverse.yy, above.keep[2] = eyeLine - inverse.y0;
+        const cairo_matrix_t stretched =
+            then(then(then(translation(0, -eyeLine), scaling(1, F)), translation(0, eyeLine)), drawing);
+        cairo_matrix_t back = stretched;
+        cairo_matrix_invert(&back);
+        below.keep[0] = back.yx, below.keep[1] = back.yy, below.keep[2] = back.y0 - eyeLine;
+        drawPictureAffine(g.canvas.get(), image, drawing, &above);
+        drawPictureAffine(g.canvas.get(), image, stretched, &below);
         mouthY = eyeLine + (mouthY - eyeLine) * F;
+    } else {
+        drawPictureAffine(g.canvas.get(), image, drawing);
     }
+    cairo_surface_mark_dirty(g.canvas.get());
 
     // The user's own eyes and mouth where the photo's are not animated (always without a face in it).
     const float fs = a.featureScale;

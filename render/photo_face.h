@@ -24,7 +24,7 @@ public:
 
     // Takes a newly prepared photo (null: none) and makes its live target.
     void setPhoto(std::unique_ptr<FacePhoto> photo);
-    bool ready() const { return photo_ && photo_->bitmap && live_; }
+    bool ready() const { return photo_ && work_.bitmap && live_; }
     const FacePhoto* photo() const { return photo_.get(); }
 
     // Animates the photo into its live target from the user's face, every frame with a face while the
@@ -41,6 +41,7 @@ private:
                         float angle, double dx, double dy);
 
     std::unique_ptr<FacePhoto> photo_;
+    FacePhoto work_;     // the photo as it is animated (smaller when large), without its full pixels
     FacePicture shell_;  // the photo's measures as a face picture, for the wear drawn over it
     SurfacePtr live_;    // the animated photo, a little taller than the photo for the dropped chin
     ContextPtr liveCr_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "base/clock.h"
 #include "base/launch_options.h"
@@ -181,25 +182,27 @@ TEST_F(FacePhotos, PreparationRunsInShortStages) {
     const std::string path = dir_.file("big.png");
     ASSERT_TRUE(savePng(path, big.data(), 1024, 1024));
     FacePhotoPreparation preparation;
+    const double start = clockMs();
     preparation.start(path);
-    int stages = 0;
-    double total = 0, longest = 0;
+    double inLoop = 0, longest = 0;
     bool done = false;
     while (!done) {
         const double t0 = clockMs();
         done = preparation.step(*tracking_);
         const double ms = clockMs() - t0;
-        std::printf("  stage %d: %.1f ms\n", stages, ms);
-        total += ms;
+        inLoop += ms;
         longest = std::max(longest, ms);
-        ++stages;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the rest of a frame
     }
+    const double wall = clockMs() - start;
     std::unique_ptr<FacePhoto> photo = preparation.take();
     ASSERT_TRUE(photo);
     EXPECT_TRUE(photo->faceFound);
-    EXPECT_LE(stages, 8);
-    std::printf("preparation of a 1024 x 1024 photo: %d stages, %.1f ms in all, longest stage %.1f ms\n",
-                stages, total, longest);
+    EXPECT_LT(longest, 100) << "no step should hold the preview up for long";
+    std::printf(
+        "preparation of a 1024 x 1024 photo: ready after %.0f ms, %.0f ms of it on the engine thread, "
+        "longest step %.1f ms\n",
+        wall, inLoop, longest);
 }
 
 }  // namespace

@@ -100,6 +100,27 @@ void makeWorkingCopy(const FacePhoto& full, FacePhoto& work) {
     cairo_surface_mark_dirty(work.bitmap.get());
 }
 
+// Pastes the camera's pixels about (sx, sy), an ellipse of radii (rx, ry) upright in the face's frame, at
+// picture point (qx, qy), scaled by (kx, ky) and turned by angle, through T then P, seen through `brush`.
+void pasteScaled(Graphics& g, const FaceGeometry& face, float sx, float sy, float rx, float ry, float qx,
+                 float qy, float angle, float kx, float ky, cairo_pattern_t* brush, const cairo_matrix_t& T,
+                 const cairo_matrix_t& placement) {
+    if (!(rx >= 0.5f && ry >= 0.5f && rx <= 1e4f && ry <= 1e4f && kx > 0 && ky > 0)) return;
+    cairo_t* cr = g.cr.get();
+    setBrushTransform(g.sourceBrush.get(), then(translation(-sx, -sy), rotation(-face.roll)));
+    double tx = qx, ty = qy;
+    mapPoint(T, &tx, &ty);
+    const cairo_matrix_t drawing =
+        then(then(then(scaling(kx, ky), rotation(angle)), translation(tx, ty)), placement);
+    if (!usable(drawing)) return;
+    setBrushTransform(brush, scaling(rx, ry));
+    cairo_save(cr);
+    cairo_set_matrix(cr, &drawing);
+    cairo_set_source(cr, g.sourceBrush.get());
+    cairo_mask(cr, brush);
+    cairo_restore(cr);
+}
+
 }  // namespace
 
 void PhotoFace::setPhoto(std::unique_ptr<FacePhoto> photo) {
@@ -183,6 +204,7 @@ void PhotoFace::updateLive(const FaceGeometry& face, const FaceBaselines& baseli
     tone(filters);
     cairo_t* cr = liveCr_.get();
     open_ = smoothstep((face.mouthOpen - 0.05f) / 0.3f);
+    closedMouthWidth_ = baselines.closedMouthWidth;
     smile_ =
         baselines.closedMouthWidth > 0
             ? (1 - open_) *
@@ -515,10 +537,26 @@ DrawnFacePicture PhotoFace::draw(Graphics& g, const FrameFilters& filters, const
                          0.85f * std::max(face.mouthHeight, 0.25f * face.mouthWidth), a.mouthX * W,
                          pastedMouthY, s.roll, fs, Tf, placement);
         } else {
+            // The user's mouth sized to the photo's: no wider than the photo's own, squeezed as it opens,
+            // and kept above the chin.
+            const FaceGeometry& p = photo.geometry;
             const float m = std::max(face.mouthHeight, 0.25f * face.mouthWidth);
-            pastedMouthY = mouthY + 0.5f * opening;
-            pasteFeature(g, face, face.mouthCentre.x, face.mouthCentre.y, 0.62f * face.mouthWidth, 0.75f * m,
-                         a.mouthX * W, pastedMouthY, s.roll, fs, Tf, placement);
+            const float G = closedMouthWidth_ > 1
+                                ? std::clamp(k * p.mouthWidth / (closedMouthWidth_ * fs), 0.7f, 1.0f)
+                                : 1.0f;
+            const float q = std::max(
+                0.5f, (m - 0.4f * face.mouthWidth * std::max(0.0f, face.mouthOpen)) / std::max(m, 1.0f));
+            const float kk = 0.75f * m * fs * G * q / v;
+            const float mouthTop = eyeLine + (p.mouthCentre.y - 0.5f * p.mouthHeight - eyeLine) * F;
+            const float chin = eyeLine + (p.chin.y - eyeLine) * F;
+            const float Hf =
+                chin > mouthTop && kk > 0
+                    ? std::clamp((chin - 0.12f * (chin - mouthTop) - mouthTop) / (1.8f * kk), 0.35f, 1.0f)
+                    : 1.0f;
+            pastedMouthY = std::max(mouthY, mouthTop + 0.8f * kk * Hf);
+            pasteScaled(g, face, face.mouthCentre.x, face.mouthCentre.y, 0.62f * face.mouthWidth, 0.75f * m,
+                        a.mouthX * W, pastedMouthY, s.roll, G * fs, G * fs * Hf * q, softEllipse80_.get(), Tf,
+                        placement);
         }
     }
 

@@ -50,7 +50,7 @@ private:
     cairo_surface_t* tonedFrom_ = nullptr;
     float tonedExposure_ = 0, tonedWarmth_ = 0;
     cairo_surface_t* base_ = nullptr;  // what the animation draws from: the toned or the trimmed photo
-    float open_ = 0, smile_ = 0;
+    float open_ = 0, smile_ = 0, closedMouthWidth_ = 0;
     ColourMatrix exposure_, warmth_;
     PatternPtr softEllipse45_, softEllipse55_, softEllipse70_, softEllipse80_;
     PatternPtr mouthCavity_, lips_, mouthRimShade_, teeth_, darkDot_, whiteFadeIn_, blackFadeOut_;

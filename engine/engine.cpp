@@ -289,12 +289,20 @@ void Engine::takeFilters() {
     filters_.frameIndex = frameIndex_.load();
     if (filters_.facePath != preparedFacePath_) {
         preparedFacePath_ = filters_.facePath;
-        std::unique_ptr<FacePhoto> photo;
-        if (!preparedFacePath_.empty()) {
-            photo = prepareFacePhoto(preparedFacePath_, *tracking_);
-            if (!photo) logLine("face picture: cannot read %s", preparedFacePath_.c_str());
+        preparation_.start(preparedFacePath_);
+        if (preparedFacePath_.empty()) drawing_->setFacePhoto(nullptr);
+    }
+    // One stage of a photo's preparation per pass; the face worn so far stays on until the new one is
+    // ready, and stays on when the new one can't be read.
+    if (preparation_.busy()) {
+        const bool done = preparation_.step(*tracking_);
+        following_ = false;  // the tracker looked at the photo: the camera's face is searched afresh
+        if (done) {
+            if (std::unique_ptr<FacePhoto> photo = preparation_.take())
+                drawing_->setFacePhoto(std::move(photo));
+            else
+                logLine("face picture: cannot read %s", preparation_.path().c_str());
         }
-        drawing_->setFacePhoto(std::move(photo));
     }
     if (shared_.visitorRestart.exchange(false)) drawing_->restartVisitor();
     plan_ = drawing_->prepare(filters_, tracking_->personMaskLoaded());

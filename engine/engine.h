@@ -15,6 +15,7 @@
 
 #include "base/launch_options.h"
 #include "engine/engine_seams.h"
+#include "engine/face_photo_preparation.h"
 #include "engine/hand_over.h"
 #include "engine/statistics.h"
 #include "platform/event.h"
@@ -92,6 +93,7 @@ private:
     FrameFilters filters_;  // this frame's filter values, handed to drawing as they are
     FramePlan plan_;
     std::string preparedFacePath_;
+    FacePhotoPreparation preparation_;
     std::atomic<int> frameIndex_{0};
     FrameLink link_;
     bool linkedBefore_ = false;  // the link has been up once: a new one is a relink

@@ -25,6 +25,8 @@ std::string runtimeDir();
 bool ensureDirectory(const std::string& path);
 
 bool isDirectory(const std::string& path);
+// Deletes a file; true when it is gone (also when it was never there).
+bool removeFile(const std::string& path);
 bool isRegularFile(const std::string& path);
 
 // Names of the plain files in a folder (no folders), unsorted; empty when the folder cannot be read.

@@ -82,7 +82,7 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     // 2. Baselines (and the photo's live features) follow every frame with a face.
     if (input.face) {
         updateBaselines(baselines_, *input.face);
-        if (plan.faceKind == kFaceCustom) photoFace_.updateLive(*input.face);
+        if (plan.faceKind == kFaceCustom) photoFace_.updateLive(*input.face, baselines_, filters);
     }
 
     // 3. Everything is drawn in source pixels through the cover transform.

@@ -39,6 +39,10 @@ struct FacePhoto {
 // from BGRA pixels (premultiplied or straight). With preferBrighter, a cheek much brighter than the other
 // (over 1.8 times) is taken alone, so a shadowed cheek does not darken the tone. False when neither cheek
 // square lies inside the picture.
+// The neck step: trims the photo below its jaw line (neck 0: just below it; 1: 0.3 face widths lower) into
+// trimmedPixels and makes bitmap from them. A photo without a face is kept whole.
+void applyNeck(FacePhoto& photo, float neck);
+
 bool sampleSkinColour(bool premultiplied, const uint8_t* pixels, int width, int height, float leftEyeX,
                       float leftEyeY, float rightEyeX, float rightEyeY, bool preferBrighter, Colour3* colour);
 

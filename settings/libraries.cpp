@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/file_read.h"
+#include "platform/file_write.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -99,6 +101,59 @@ void writePhotoFit(IniDocument& settings, const std::string& faceId, const Photo
     std::snprintf(text, sizeof text, "%.3f %.3f %.2f %.3f %.3f %.3f %d %d", fit.x, fit.y, fit.tilt,
                   fit.exposure, fit.warmth, fit.neck, fit.photoEyes ? 1 : 0, fit.photoMouth ? 1 : 0);
     settings.set("face." + faceId, "fit", text);
+}
+
+bool validFaceId(const std::string& faceId) {
+    return !faceId.empty() && faceId != "." && faceId != ".." && faceId.find('/') == std::string::npos &&
+           faceId.find_first_of(std::string("\n\r]\0", 4)) == std::string::npos;
+}
+
+std::string addFace(const std::string& facesFolder, const std::string& picturePath, std::string* error) {
+    std::string name = picturePath.substr(picturePath.find_last_of('/') + 1);
+    std::vector<uint8_t> bytes;
+    switch (readRegularFile(picturePath, kMaxFacePhotoBytes, &bytes)) {
+        case FileRead::Ok:
+            break;
+        case FileRead::TooLarge:
+            *error = "the picture is too large";
+            return {};
+        default:
+            *error = "the picture cannot be read";
+            return {};
+    }
+    if (!validFaceId(name)) name = "face.png";
+    if (facesFolder.empty() || !ensureDirectory(facesFolder)) {
+        *error = "the faces folder cannot be made";
+        return {};
+    }
+    const std::string folder = facesFolder.back() == '/' ? facesFolder : facesFolder + "/";
+    // "name.ext" → "name 2.ext", "name 3.ext" …; a name ending in ".cut.png" would read as a cut-out.
+    const size_t dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    const bool looksCut = name.size() >= 9 && endsWith(name, ".cut.png");
+    for (int number = looksCut ? 2 : 1; number < 10000; ++number) {
+        const std::string id = number == 1 ? name : stem + " " + std::to_string(number) + extension;
+        if (isRegularFile(folder + id) || isDirectory(folder + id) || isRegularFile(folder + id + ".cut.png"))
+            continue;
+        if (!writeFileReplacing(folder + id, bytes.data(), bytes.size())) {
+            *error = "the faces folder is not writable";
+            return {};
+        }
+        return id;
+    }
+    *error = "the faces folder is full";
+    return {};
+}
+
+bool removeFace(const std::string& facesFolder, IniDocument& settings, const std::string& faceId) {
+    if (!validFaceId(faceId) || facesFolder.empty()) return false;
+    const std::string folder = facesFolder.back() == '/' ? facesFolder : facesFolder + "/";
+    if (isDirectory(folder + faceId)) return false;
+    const bool removed = removeFile(folder + faceId);
+    removeFile(folder + faceId + ".cut.png");
+    settings.removeSection("face." + faceId);
+    return removed;
 }
 
 }  // namespace qm

@@ -27,4 +27,20 @@ PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId);
 // Writes it into the photo's section ("face.<id>", key "fit"); nothing for an empty id.
 void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit);
 
+// Pictures larger than this are not copied into the faces folder.
+constexpr size_t kMaxFacePhotoBytes = 64u << 20;
+
+// A face id names a file inside the faces folder and a settings section: not empty, not "." or "..", no
+// "/", line break or "]".
+bool validFaceId(const std::string& faceId);
+
+// Copies a picture into the faces folder (made if missing) under its own name, numbered when that is
+// taken ("a.png", then "a 2.png", "a 3.png"; a name the list would take for a cut-out gets a number too).
+// Returns the new face id, or empty with *error saying why (unreadable, too large, folder not writable).
+std::string addFace(const std::string& facesFolder, const std::string& picturePath, std::string* error);
+
+// Deletes a photo with everything that belongs to it: the file, its ".cut.png" and its settings section.
+// Other files are never touched; an invalid id deletes nothing. False when the photo could not be deleted.
+bool removeFace(const std::string& facesFolder, IniDocument& settings, const std::string& faceId);
+
 }  // namespace qm

@@ -8,6 +8,7 @@
 
 #include "base/failure.h"
 #include "engine/statistics.h"
+#include "render/pictures.h"
 #include "tests/engine/engine_harness.h"
 
 namespace qm {
@@ -262,6 +263,36 @@ TEST(EngineTracking, OverridesFromFrame46AndTrackingOnlyWhenNeeded) {
         EXPECT_EQ(quiet.face->meshRuns.load() + quiet.face->detections.load(), 0);
         EXPECT_EQ(quiet.draw->drawn()[0].effectiveFace, 0);
     }
+}
+
+// A face photo is worn once prepared; a picture chosen after it that can't be read is reported and the
+// photo worn before stays on; choosing none takes it off. A tracker that measures nothing (all zeros) on
+// the photo must not upset the drawing.
+TEST(EngineTracking, AnUnreadablePhotoKeepsTheFaceWornBefore) {
+    EngineHarness h;
+    h.script->cameras = {camera("Cam")};
+    const std::string photo = h.dir.file("me.png"), broken = h.dir.file("broken.png");
+    std::vector<uint8_t> pixels(64 * 64 * 4, 200);
+    ASSERT_TRUE(savePng(photo, pixels.data(), 64, 64));
+    std::ofstream(broken) << "not a picture";
+    LaunchOptions options = optionsFor(150);
+    options.face = kFaceCustom;
+    options.customFace = photo;
+    h.draw->onFrame = [&h, &broken](int index) {
+        if (index != 60 && index != 120) return;
+        std::lock_guard lock(h.shared.filterLock);
+        h.shared.filters.facePicture = index == 60 ? broken : std::string();
+    };
+    h.start(options, /*faces=*/true);
+    ASSERT_TRUE(h.waitEnded(10000));
+    const auto drawn = h.draw->drawn();
+    ASSERT_EQ(drawn.size(), 150u);
+    EXPECT_EQ(drawn[50].effectiveFace, kFaceCustom) << "prepared within 50 frames";
+    for (int i = 61; i <= 120; ++i)
+        ASSERT_EQ(drawn[i].effectiveFace, kFaceCustom) << "frame " << i;
+    EXPECT_EQ(drawn[140].effectiveFace, kFaceNone);
+    EXPECT_EQ(h.count("face picture: cannot read " + broken), 1);
+    EXPECT_EQ(h.count("face picture: 64x64, face found"), 1);
 }
 
 TEST(EngineStatistics, LineEveryNinetyFrames) {

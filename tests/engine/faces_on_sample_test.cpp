@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -50,7 +51,8 @@ std::vector<uint8_t> readDump(const std::string& path) {
 }
 
 // Runs the program headless on the sample and returns the dumped frame (empty on failure).
-std::vector<uint8_t> dumpFrame(const std::string& face, int index) {
+std::vector<uint8_t> dumpFrame(const std::string& face, int index,
+                               const std::vector<std::string>& more = {}) {
     test::TempDir dir;
     std::string dump = dir.file("frame.bmp");
     std::vector<std::string> args = {executableDir() + "quillmere",
@@ -66,6 +68,7 @@ std::vector<uint8_t> dumpFrame(const std::string& face, int index) {
                                      dump,
                                      "--dump-at",
                                      std::to_string(index)};
+    args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -158,6 +161,51 @@ TEST_F(FacesOnTheSample, EveryFaceKindSitsOnTheFace) {
 TEST_F(FacesOnTheSample, TheMorvelFollowsTheFaceAcrossTheClip) {
     for (int index : {20, 170})
         expectFaceDrawnOnTheFace("morvel", index);
+}
+
+// A face photo (the astronaut picture, the same person as the sample) worn on the sample: brighter by its
+// exposure on the face, the room untouched; the photo's mouth opens when the user's does and its eyes close
+// when the user's blink.
+TEST_F(FacesOnTheSample, APhotoFaceIsWornAndMovesWithTheUsersFace) {
+    const std::string photoSource = executableDir() + "../../data/astronaut.png";
+    if (!std::ifstream(photoSource)) GTEST_SKIP() << "data/astronaut.png is missing";
+    test::TempDir dir;
+    const std::string photo = dir.file("me.png");
+    std::filesystem::copy_file(photoSource, photo);
+    const int index = 60;
+    const std::vector<std::string> wear = {"--custom", photo, "--exposure", "0.6"};
+    std::vector<uint8_t> worn = dumpFrame("custom", index, wear);
+    const std::vector<uint8_t>& plain = plainFrame(index);
+    ASSERT_FALSE(worn.empty());
+    ASSERT_FALSE(plain.empty());
+    FaceRegion region = faceIn(plain);
+    const float r = region.size / 2;
+    EXPECT_GT(meanDifference(plain, worn, region.centreX, region.centreY, 0, 0.45f * r), 12);
+    EXPECT_LT(meanDifference(plain, worn, region.centreX, region.centreY, 2.2f * r, 1e9f), 1.5);
+    EXPECT_TRUE(std::ifstream(photo + ".cut.png")) << "the cut-out is kept beside the photo";
+
+    const Point2* points = tracker_->landmarks.landmarks;
+    const Point2 mouth{(points[13].x + points[14].x) / 2, (points[13].y + points[14].y) / 2};
+    const float eyeDistance = std::hypot(points[473].x - points[468].x, points[473].y - points[468].y);
+    auto wearing = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), wear.begin(), wear.end());
+        return dumpFrame("custom", index, more);
+    };
+    std::vector<uint8_t> opened = wearing({"--open", "0.5"});
+    std::vector<uint8_t> shut = wearing({"--open", "0"});
+    ASSERT_FALSE(opened.empty());
+    ASSERT_FALSE(shut.empty());
+    EXPECT_GT(meanDifference(opened, shut, mouth.x, mouth.y, 0, 0.35f * eyeDistance), 10)
+        << "the photo's mouth opens";
+    std::vector<uint8_t> blinking = wearing({"--open", "0", "--blink"});
+    ASSERT_FALSE(blinking.empty());
+    for (int eye : {468, 473})
+        EXPECT_GT(meanDifference(blinking, shut, points[eye].x, points[eye].y, 0, 0.2f * eyeDistance), 6)
+            << "the photo's eye " << eye << " closes";
+    // With the user's own eyes and mouth the photo's stay as they are, and the user's blink shows instead.
+    std::vector<uint8_t> mine = wearing({"--open", "0", "--blink", "--my-eyes", "--my-mouth"});
+    ASSERT_FALSE(mine.empty());
+    EXPECT_GT(meanDifference(mine, blinking, mouth.x, mouth.y, 0, 0.5f * eyeDistance), 3);
 }
 
 }  // namespace

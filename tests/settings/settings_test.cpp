@@ -264,5 +264,51 @@ TEST(Libraries, ListsFollowTheFolderRules) {
     EXPECT_EQ(visitorDisplayName("_x__y"), " X  Y");
 }
 
+// Adding a photo copies it under a free name; removing it deletes exactly the photo, its cut-out and its
+// section, never a neighbour or anything outside the folder.
+TEST(Libraries, FacesAreAddedAsNumberedCopiesAndRemovedWithWhatBelongsToThem) {
+    test::TempDir temp;
+    const std::string faces = temp.folder() + "faces/";
+    const std::string source = temp.file("a.png");
+    std::ofstream(source) << "picture";
+    std::string error;
+    EXPECT_EQ(addFace(faces, source, &error), "a.png");
+    EXPECT_EQ(addFace(faces, source, &error), "a 2.png");
+    std::ofstream(faces + "a 3.png.cut.png") << "an orphaned cut-out keeps its name taken";
+    EXPECT_EQ(addFace(faces, source, &error), "a 4.png");
+    const std::string cutLooking = temp.file("x.cut.png");
+    std::ofstream(cutLooking) << "picture";
+    EXPECT_EQ(addFace(faces, cutLooking, &error), "x.cut 2.png") << "listed, not taken for a cut-out";
+    EXPECT_EQ(listFaces(faces), (std::vector<std::string>{"a 2.png", "a 4.png", "a.png", "x.cut 2.png"}));
+    std::ifstream copy(faces + "a 2.png");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), "picture");
+
+    // Pictures that can't be added say why and leave nothing behind.
+    EXPECT_EQ(addFace(faces, temp.file("gone.png"), &error), "");
+    EXPECT_EQ(error, "the picture cannot be read");
+    EXPECT_EQ(addFace(faces, temp.path(), &error), "") << "a folder";
+    std::ofstream(temp.file("file")) << "x";
+    EXPECT_EQ(addFace(temp.file("file") + "/faces/", source, &error), "");
+    EXPECT_EQ(error, "the faces folder cannot be made");
+    EXPECT_EQ(listFaces(faces).size(), 4u);
+
+    IniDocument settings;
+    writePhotoFit(settings, "a.png", PhotoFit{0.1f, 0, 5, 0, 0, 0.5f, false, true});
+    writePhotoFit(settings, "a 2.png", PhotoFit{0.2f, 0, 0, 0, 0, 0, true, true});
+    std::ofstream(faces + "a.png.cut.png") << "cut";
+    std::ofstream(temp.file("outside.png")) << "x";
+    EXPECT_TRUE(removeFace(faces, settings, "a.png"));
+    EXPECT_EQ(listFaces(faces), (std::vector<std::string>{"a 2.png", "a 4.png", "x.cut 2.png"}));
+    EXPECT_FALSE(isRegularFile(faces + "a.png.cut.png"));
+    EXPECT_EQ(readPhotoFit(settings, "a.png"), PhotoFit{});
+    EXPECT_FLOAT_EQ(readPhotoFit(settings, "a 2.png").x, 0.2f) << "a neighbour's section stays";
+    // Hostile ids delete nothing.
+    for (const char* id : {"", ".", "..", "../outside.png", "a 2.png/", "x]\n[face.a 4.png"})
+        EXPECT_FALSE(removeFace(faces, settings, id)) << id;
+    EXPECT_TRUE(isRegularFile(temp.file("outside.png")));
+    EXPECT_EQ(listFaces(faces).size(), 3u);
+    EXPECT_TRUE(removeFace(faces, settings, "a.png")) << "a photo already gone is fine";
+}
+
 }  // namespace
 }  // namespace qm

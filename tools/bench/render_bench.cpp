@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "render/composition.h"
-#include "tests/support/synthetic_face.h"
 #include "render/effects.h"
 #include "render/graphics.h"
+#include "render/pictures.h"
+#include "tests/support/synthetic_face.h"
 
 namespace {
 
@@ -50,14 +51,17 @@ std::vector<uint8_t> personMask() {
 // A face that wobbles, turns a little and talks, about a fifth of the frame wide.
 FaceGeometry movingFace(int width, int height, int frame) {
     const float scale = width / 640.0f;
-    return test::syntheticFace({width * 0.5f + std::sin(frame * 0.2f) * 10 * scale, height * 0.45f, 60 * scale,
-                                0.1f * std::sin(frame * 0.1f), 0.15f + 0.15f * std::sin(frame * 0.3f), 0.28f});
+    return test::syntheticFace({width * 0.5f + std::sin(frame * 0.2f) * 10 * scale, height * 0.45f,
+                                60 * scale, 0.1f * std::sin(frame * 0.1f),
+                                0.15f + 0.15f * std::sin(frame * 0.3f), 0.28f});
 }
 
 enum Back { kCameraOnly, kPicture, kBlur };
 
+void wearPhoto(Composer& composer);
+
 void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyless = false,
-                  const char* torso = "") {
+                  const char* torso = "", float exposure = 0) {
     Graphics& g = sharedGraphics();
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     createSourceBitmap(g, width, height);
@@ -76,6 +80,8 @@ void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyles
     filters.backgroundPath = back == kPicture ? assetPath("orange.png") : std::string();
     filters.bodyless = bodyless;
     filters.torso = torso;
+    filters.photo.exposure = exposure;
+    if (faceKind == kFaceCustom) wearPhoto(composer);
     composer.prepare(filters);
     std::vector<uint8_t> out(kCanvasWidth * kCanvasHeight * 4);
     int index = 0;
@@ -92,6 +98,41 @@ void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyles
         cairo_surface_flush(g.canvas.get());
         benchmark::DoNotOptimize(cairo_image_surface_get_data(g.canvas.get()));
     }
+}
+
+// A 1024-pixel face photo with a face measured on it, as preparation would leave it (the morvel picture,
+// with a synthetic face over its eyes and mouth), worn with its mouth, eyes and brows animated.
+void wearPhoto(Composer& composer) {
+    auto photo = std::make_unique<FacePhoto>();
+    int w = 0, h = 0;
+    if (!loadPhoto(assetPath("morvel.png"), &photo->pixels, &w, &h)) std::abort();
+    photo->pixelWidth = w, photo->pixelHeight = h;
+    photo->width = static_cast<float>(w), photo->height = static_cast<float>(h);
+    const float d = 0.4f * w;
+    photo->geometry = test::syntheticFace({0.5f * w, 0.5f * h, d, 0, 0, 0.3f});
+    const FaceGeometry& g = photo->geometry;
+    photo->faceFound = true;
+    photo->mouthLeft = {g.mouthCentre.x - g.mouthWidth / 2, g.mouthCentre.y};
+    photo->mouthRight = {g.mouthCentre.x + g.mouthWidth / 2, g.mouthCentre.y};
+    for (int i = 0; i < 21; ++i) {
+        const float a = static_cast<float>(M_PI) * i / 20;
+        photo->jawPoints[i] = {g.faceCentre.x + 0.5f * g.faceWidth * std::cos(a),
+                               g.faceCentre.y + 0.6f * g.faceWidth * std::sin(a)};
+    }
+    photo->anchors = {g.faceCentre.x / w,
+                      g.faceCentre.y / h,
+                      g.leftEye.x / w,
+                      g.leftEye.y / h,
+                      g.rightEye.x / w,
+                      g.rightEye.y / h,
+                      g.mouthCentre.x / w,
+                      g.mouthCentre.y / h,
+                      g.faceWidth / w / 1.25f,
+                      1.1f,
+                      1.0f,
+                      0};
+    applyNeck(*photo, 0);
+    composer.setFacePhoto(std::move(photo));
 }
 
 void BM_CameraOnly(benchmark::State& s) {
@@ -139,7 +180,12 @@ void BM_TorsoAstronaut(benchmark::State& s) {
 }
 
 #define SOURCES Args({1280, 720})->Args({640, 480})->Unit(benchmark::kMillisecond)
+void BM_FacePhoto(benchmark::State& s) {
+    composeBench(s, kCameraOnly, kFaceCustom, false, "", 0.3f);
+}
+
 BENCHMARK(BM_CameraOnly)->SOURCES;
+BENCHMARK(BM_FacePhoto)->SOURCES;
 BENCHMARK(BM_BackgroundPicture)->SOURCES;
 BENCHMARK(BM_BackgroundBlur)->SOURCES;
 BENCHMARK(BM_FaceMorvel)->SOURCES;

@@ -55,7 +55,8 @@ void Composer::prepare(const FrameFilters& filters) {
         }
     }
     if (filters.torso != torso_.chosen()) torso_.choose(g_.assetFolder, filters.torso);
-    if (filters.visitor != visitor_.chosen()) visitor_.choose(filters.visitor);
+    if (filters.visitor != visitor_.chosen()) visitor_.choose(g_.assetFolder, filters.visitor);
+    visitor_.poll();
 }
 
 FramePlan Composer::plan(const FrameFilters& filters, bool maskModelLoaded) const {

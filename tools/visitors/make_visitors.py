@@ -228,7 +228,7 @@ def ghost(i):
 
 
 # --- The balloon: a hot-air balloon drifts up through the room with a waving passenger. --------------
-BAL_W, BAL_H, BAL_FRAMES, BAL_FPS = 480, 270, 48, 8
+BAL_W, BAL_H, BAL_FRAMES, BAL_FPS = 480, 270, 48, 10
 GORES = ["#e8483f", "#f6c23e", "#3fa0e8", "#f6c23e", "#e8483f", "#4fbf6a"]
 
 

@@ -45,8 +45,9 @@ HResult Composer::load() {
 }
 
 void Composer::prepare(const FrameFilters& filters) {
-    if (filters.backgroundPath != backgroundPath_) {
+    if (filters.backgroundPath != backgroundPath_ || filters.backgroundVersion != backgroundVersion_) {
         backgroundPath_ = filters.backgroundPath;
+        backgroundVersion_ = filters.backgroundVersion;
         background_ = Picture{};
         hasBackground_ = false;
         if (!backgroundPath_.empty()) {

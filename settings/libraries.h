@@ -1,6 +1,7 @@
 // The folder listings behind the window's choices, and the per-photo fit of face-library photos.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,20 @@ std::string visitorDisplayName(const std::string& name);
 PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId);
 // Writes it into the photo's section ("face.<id>", key "fit"); nothing for an empty id.
 void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit);
+
+}  // namespace qm
+
+namespace qm {
+
+// Background pictures users add are read whole; anything larger is not a picture worth keeping.
+constexpr size_t kLargestBackgroundFile = 256u << 20;
+
+// Copies a picture into the backgrounds folder under its own file name (the part after the last '/'),
+// replacing a picture of that name; the copy goes through a temporary file and a rename, so a failed copy
+// leaves the old picture whole. Returns the name, or empty on failure.
+std::string addBackgroundPicture(const std::string& backgroundsFolder, const std::string& sourcePath);
+// Deletes a background by its file name; false when nothing was removed (a name with a '/' or one that
+// is "." or ".." is refused).
+bool removeBackgroundPicture(const std::string& backgroundsFolder, const std::string& name);
 
 }  // namespace qm

@@ -24,6 +24,7 @@ struct FrameFilters {
     PhotoFit photo;        // tilt in radians here, with the screen's sign
     WornItem wear[kWearSlots];
     std::string backgroundPath;  // a background picture; empty for none and for blur
+    int backgroundVersion = 0;   // a change reads the picture again (replaced under the same name)
     bool blur = false;
     std::string visitor;
     Fit visitorFit;

@@ -248,10 +248,14 @@ bool drawPictureAffine(cairo_surface_t* target, cairo_surface_t* picture,
         minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y),
         maxY = std::max(maxY, y);
     }
-    const int x0 = std::max(0, static_cast<int>(std::floor(std::max(minX, -1.0))) - 1);
-    const int x1 = std::min(tw, static_cast<int>(std::ceil(std::min(maxX, double(tw)))) + 1);
-    const int y0 = std::max(0, static_cast<int>(std::floor(std::max(minY, -1.0))) - 1);
-    const int y1 = std::min(th, static_cast<int>(std::ceil(std::min(maxY, double(th)))) + 1);
+    int x0 = std::max(0, static_cast<int>(std::floor(std::max(minX, -1.0))) - 1);
+    int x1 = std::min(tw, static_cast<int>(std::ceil(std::min(maxX, double(tw)))) + 1);
+    int y0 = std::max(0, static_cast<int>(std::floor(std::max(minY, -1.0))) - 1);
+    int y1 = std::min(th, static_cast<int>(std::ceil(std::min(maxY, double(th)))) + 1);
+    if (shape) {
+        x0 = std::max(x0, shape->clipLeft), x1 = std::min(x1, shape->clipRight);
+        y0 = std::max(y0, shape->clipTop), y1 = std::min(y1, shape->clipBottom);
+    }
     if (x0 >= x1 || y0 >= y1) return true;
 
     cairo_surface_flush(picture);

@@ -23,6 +23,9 @@ struct BlitShape {
     bool hole = false;
     double holeU[3] = {0, 0, 0}, holeV[3] = {0, 0, 0};
     double holeInner = 0;
+    // Only target pixels inside [clipLeft, clipRight) × [clipTop, clipBottom) are drawn (a window visitor's
+    // area, with hard edges).
+    int clipLeft = 0, clipTop = 0, clipRight = 1 << 30, clipBottom = 1 << 30;
 };
 
 // Where a picture row has anything: its pixels [left, right) hold every non-clear one, and [gapLeft,

@@ -45,8 +45,9 @@ HResult Composer::load() {
 }
 
 void Composer::prepare(const FrameFilters& filters) {
-    if (filters.backgroundPath != backgroundPath_) {
+    if (filters.backgroundPath != backgroundPath_ || filters.backgroundVersion != backgroundVersion_) {
         backgroundPath_ = filters.backgroundPath;
+        backgroundVersion_ = filters.backgroundVersion;
         background_ = Picture{};
         hasBackground_ = false;
         if (!backgroundPath_.empty()) {
@@ -55,7 +56,8 @@ void Composer::prepare(const FrameFilters& filters) {
         }
     }
     if (filters.torso != torso_.chosen()) torso_.choose(g_.assetFolder, filters.torso);
-    if (filters.visitor != visitor_.chosen()) visitor_.choose(filters.visitor);
+    if (filters.visitor != visitor_.chosen()) visitor_.choose(g_.assetFolder, filters.visitor);
+    visitor_.poll();
 }
 
 FramePlan Composer::plan(const FrameFilters& filters, bool maskModelLoaded) const {

@@ -118,6 +118,7 @@ private:
     // The chosen background picture, and its crop drawn once per source size onto a canvas-sized layer,
     // then copied each frame.
     std::string backgroundPath_;
+    int backgroundVersion_ = 0;
     Picture background_;
     bool hasBackground_ = false;
     SurfacePtr backgroundLayer_;

@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "render/affine_blit.h"
+#include "render/sprite_cells.h"
 
 namespace qm {
 
@@ -21,53 +22,6 @@ bool readTorsoFile(const std::string& path, std::string* text) {
     text->resize(static_cast<size_t>(size));
     file.read(text->data(), size);
     return static_cast<bool>(file) || file.gcount() == size;
-}
-
-// The clip's frames as pictures of one cell each, trimmed to their visible pixels; empty when one cannot be
-// made.
-template <typename Cell>
-std::vector<Cell> cutCells(cairo_surface_t* sheet, const TorsoDef& def, const TorsoClipDef& clip) {
-    std::vector<Cell> cells;
-    const int w = static_cast<int>(std::ceil(def.frameW)), h = static_cast<int>(std::ceil(def.frameH));
-    SurfacePtr whole(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-    if (checkSurface(whole.get()) != kOk) return {};
-    for (int k = 0; k < clip.frames; ++k) {
-        {
-            ContextPtr c(cairo_create(whole.get()));
-            cairo_set_operator(c.get(), CAIRO_OPERATOR_SOURCE);
-            cairo_set_source_surface(c.get(), sheet, -(k % def.cols) * static_cast<double>(def.frameW),
-                                     -(k / def.cols) * static_cast<double>(def.frameH));
-            cairo_paint(c.get());
-            if (cairo_status(c.get()) != CAIRO_STATUS_SUCCESS) return {};
-        }
-        cairo_surface_flush(whole.get());
-        const uint8_t* data = cairo_image_surface_get_data(whole.get());
-        const int stride = cairo_image_surface_get_stride(whole.get());
-        int x0 = w, y0 = h, x1 = -1, y1 = -1;
-        for (int y = 0; y < h; ++y) {
-            const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-            for (int x = 0; x < w; ++x)
-                if (row[x] >> 24) {
-                    x0 = std::min(x0, x), x1 = std::max(x1, x);
-                    y0 = std::min(y0, y), y1 = std::max(y1, y);
-                }
-        }
-        Cell cell;
-        if (x1 >= 0) {
-            // One clear pixel of margin keeps the blitter's soft edge.
-            x0 = std::max(0, x0 - 1), y0 = std::max(0, y0 - 1);
-            x1 = std::min(w - 1, x1 + 1), y1 = std::min(h - 1, y1 + 1);
-            cell.picture.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0 + 1, y1 - y0 + 1));
-            if (checkSurface(cell.picture.get()) != kOk) return {};
-            ContextPtr c(cairo_create(cell.picture.get()));
-            cairo_set_operator(c.get(), CAIRO_OPERATOR_SOURCE);
-            cairo_set_source_surface(c.get(), whole.get(), -x0, -y0);
-            cairo_paint(c.get());
-            cell.x = x0, cell.y = y0;
-        }
-        cells.push_back(std::move(cell));
-    }
-    return cells;
 }
 
 bool usableMatrix(const cairo_matrix_t& m) {
@@ -106,7 +60,8 @@ bool TorsoPainter::choose(const std::string& assetFolder, const std::string& nam
             if (cairo_image_surface_get_width(sheet.bitmap.get()) + 0.5 < needW ||
                 cairo_image_surface_get_height(sheet.bitmap.get()) + 0.5 < needH)
                 continue;
-            std::vector<Cell> cells = cutCells<Cell>(sheet.bitmap.get(), def, clip);
+            std::vector<SpriteCell> cells =
+                cutSpriteCells(sheet.bitmap.get(), def.frameW, def.frameH, def.cols, clip.frames);
             if (cells.empty()) continue;
             kept.clips.push_back(clip);
             cells_.push_back(std::move(cells));
@@ -169,7 +124,7 @@ void TorsoPainter::draw(Graphics& g, const FrameFilters& filters, const TorsoFac
     cairo_matrix_multiply(&drawing, &cellMatrix, placement);
     if (!usableMatrix(drawing)) return;
 
-    const Cell& picture = cells_[frame.clip][frame.frame];
+    const SpriteCell& picture = cells_[frame.clip][frame.frame];
     if (!picture.picture) return;
     cairo_matrix_t fromCell;
     cairo_matrix_init_translate(&fromCell, picture.x, picture.y);

@@ -14,6 +14,7 @@
 #include "render/face_smoothing.h"
 #include "render/graphics.h"
 #include "render/pictures.h"
+#include "render/sprite_cells.h"
 #include "tracking/face_types.h"
 
 namespace qm {
@@ -49,13 +50,8 @@ private:
     std::string name_;
     bool installed_ = false;
     TorsoDef def_;
-    // Each clip's frames cut out of its sheet, one picture per cell trimmed to what it covers, drawn with
-    // the affine blitter from its place in the cell.
-    struct Cell {
-        SurfacePtr picture;  // null for an empty cell
-        int x = 0, y = 0;    // its top-left corner in the cell
-    };
-    std::vector<std::vector<Cell>> cells_;
+    // Each clip's frames cut out of its sheet, drawn with the affine blitter from their place in the cell.
+    std::vector<std::vector<SpriteCell>> cells_;
     TorsoAnimator animator_;
     int lastClip_ = -1;
 };

@@ -157,3 +157,30 @@ bool removeFace(const std::string& facesFolder, IniDocument& settings, const std
 }
 
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+bool plainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::string addBackgroundPicture(const std::string& backgroundsFolder, const std::string& sourcePath) {
+    const size_t slash = sourcePath.find_last_of('/');
+    const std::string name = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
+    if (backgroundsFolder.empty() || !plainFileName(name)) return {};
+    std::vector<uint8_t> bytes;
+    if (readRegularFile(sourcePath, kLargestBackgroundFile, &bytes) != FileRead::Ok) return {};
+    if (!writeFileReplacing(backgroundsFolder + name, bytes.data(), bytes.size())) return {};
+    return name;
+}
+
+bool removeBackgroundPicture(const std::string& backgroundsFolder, const std::string& name) {
+    if (backgroundsFolder.empty() || !plainFileName(name)) return false;
+    return std::remove((backgroundsFolder + name).c_str()) == 0;
+}
+
+}  // namespace qm

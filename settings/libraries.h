@@ -1,6 +1,7 @@
 // The folder listings behind the window's choices, and the per-photo fit of face-library photos.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,20 @@ std::string addFace(const std::string& facesFolder, const std::string& picturePa
 // Deletes a photo with everything that belongs to it: the file, its ".cut.png" and its settings section.
 // Other files are never touched; an invalid id deletes nothing. False when the photo could not be deleted.
 bool removeFace(const std::string& facesFolder, IniDocument& settings, const std::string& faceId);
+
+}  // namespace qm
+
+namespace qm {
+
+// Background pictures users add are read whole; anything larger is not a picture worth keeping.
+constexpr size_t kLargestBackgroundFile = 256u << 20;
+
+// Copies a picture into the backgrounds folder under its own file name (the part after the last '/'),
+// replacing a picture of that name; the copy goes through a temporary file and a rename, so a failed copy
+// leaves the old picture whole. Returns the name, or empty on failure.
+std::string addBackgroundPicture(const std::string& backgroundsFolder, const std::string& sourcePath);
+// Deletes a background by its file name; false when nothing was removed (a name with a '/' or one that
+// is "." or ".." is refused).
+bool removeBackgroundPicture(const std::string& backgroundsFolder, const std::string& name);
 
 }  // namespace qm

@@ -72,6 +72,7 @@ void takeFrameFilters(SharedState& shared, bool plain, FrameFilters* out) {
     frame.faceKind = frame.filtering ? f.faceKind.load() : kFaceNone;
     frame.blur = f.blur.load();
     frame.visitorEvery = f.visitorEvery.load();
+    frame.backgroundVersion = f.backgroundVersion.load();
     frame.ghost = f.ghost.load();
     frame.bodyless = f.bodyless.load();
     frame.headScale = f.headScale.load();

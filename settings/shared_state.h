@@ -26,7 +26,8 @@ struct EngineFilters {
     std::atomic<int> look{kLookNone};
     std::atomic<bool> masculine{false};
     std::atomic<float> strength{1};
-    std::string backgroundPicture;  // lock; empty for "none" and "blur"
+    std::string backgroundPicture;          // lock; empty for "none" and "blur"
+    std::atomic<int> backgroundVersion{0};  // raised when the picture is replaced under the same name
     std::atomic<bool> blur{false};
     std::string visitor;  // lock
     Fit visitorFit;       // lock

@@ -74,6 +74,7 @@ public:
     void showCameraMenu() override { runCameraMenu(panel_, listCameras()); }
     void resetAll() override;
     std::string chooseVideoFile() override;
+    std::string choosePicture(const std::string& title) override;
     std::string sceneNameText() override { return gtk_entry_get_text(GTK_ENTRY(sceneNameEdit_)); }
     void setSceneNameText(const std::string& text, bool focusAndSelect) override;
     const uint8_t* previewFrame(size_t* bytes) override {
@@ -354,6 +355,24 @@ std::string MainWindow::chooseVideoFile() {
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
         char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
         // Only an existing plain file; a remote location has no local path.
+        if (chosen && isRegularFile(chosen)) path = chosen;
+        g_free(chosen);
+    }
+    g_object_unref(chooser);
+    return path;
+}
+
+std::string MainWindow::choosePicture(const std::string& title) {
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        title.c_str(), GTK_WINDOW(window_), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+    GtkFileFilter* pictures = gtk_file_filter_new();
+    gtk_file_filter_set_name(pictures, "Pictures");
+    for (const char* pattern : {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"})
+        gtk_file_filter_add_pattern(pictures, pattern);
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), pictures);
+    std::string path;
+    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
         if (chosen && isRegularFile(chosen)) path = chosen;
         g_free(chosen);
     }

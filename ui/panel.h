@@ -52,6 +52,12 @@ public:
     }
     // The open-file dialog for a video to play instead of the camera: the chosen path, or empty.
     virtual std::string chooseVideoFile() { return {}; }
+    // The open-file dialog for a picture (png, jpg, jpeg, bmp) under the given title: the chosen path, or
+    // empty when cancelled.
+    virtual std::string choosePicture(const std::string& title) {
+        (void)title;
+        return {};
+    }
     // The scene-name field: its text, and putting text into it (focused, all selected, when asked).
     virtual std::string sceneNameText() { return {}; }
     virtual void setSceneNameText(const std::string& text, bool focusAndSelect) {

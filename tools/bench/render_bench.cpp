@@ -11,6 +11,7 @@
 #include "render/effects.h"
 #include "render/graphics.h"
 #include "render/pictures.h"
+#include "render/visitor_painter.h"
 #include "tests/support/synthetic_face.h"
 
 namespace {
@@ -219,5 +220,48 @@ void BM_BackgroundBlurLayer(benchmark::State& state) {
 BENCHMARK(BM_BackgroundBlurLayer)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// One visitor drawn alone on a 1280 × 720 canvas, averaged over the frames of its animation (the shadow and
+// the sprite; the frames between appearances cost nothing).
+void BM_Visitor(benchmark::State& state, const char* name, bool ghost) {
+    Graphics& g = sharedGraphics();
+    if (createSourceBitmap(g, 1280, 720) != kOk) std::abort();
+    VisitorPainter painter;
+    painter.choose(g.assetFolder, name);
+    if (!painter.waitUntilLoaded()) {
+        state.SkipWithError("visitor not loaded");
+        return;
+    }
+    FrameFilters filters;
+    filters.visitor = name;
+    filters.ghost = ghost;
+    filters.visitorEvery = 6;
+    cairo_t* cr = g.cr.get();
+    cairo_identity_matrix(cr);
+    const double fps = 15;
+    int frame = 0, drawn = 0;
+    for (auto _ : state) {
+        painter.draw(g, filters, frame * 1000 / fps);
+        drawn += painter.lastPlacement().visible;
+        frame = painter.lastPlacement().visible || frame == 0 ? frame + 1 : 0;
+        if (frame == 0) painter.restart();
+    }
+    cairo_surface_flush(g.canvas.get());
+    state.counters["in_view"] = benchmark::Counter(drawn, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK_CAPTURE(BM_Visitor, cat, "cat", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Visitor, penguin, "penguin", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Visitor, giraffe, "giraffe", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Visitor, ghost, "ghost", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Visitor, balloon, "balloon", false)->Unit(benchmark::kMillisecond);
+
+// Reading and cutting a visitor's sheet (done beside the engine loop).
+void BM_VisitorLoad(benchmark::State& state, const char* name) {
+    Graphics& g = sharedGraphics();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(loadVisitor(g.assetFolder, name));
+}
+BENCHMARK_CAPTURE(BM_VisitorLoad, cat, "cat")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_VisitorLoad, giraffe, "giraffe")->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();

@@ -7,5 +7,7 @@ namespace qm {
 
 void drawBackgroundTab(DrawContext& dc, float& y);
 TabClick backgroundTabClick(Panel& panel, const HitRegion& region);
+// "Remove" on a picture tile.
+bool backgroundTabRightClick(Panel& panel, const HitRegion& region, float x, float y);
 
 }  // namespace qm

@@ -16,7 +16,7 @@ const TabModule& tabModule(int tab) {
         {"Faces", icon::kEmoji, nullptr, drawFacesTab, facesTabClick, nullptr},
         {"Wear", icon::kRedEye, drawWearTabHeader, drawWearTab, wearTabClick, nullptr},
         {"Body", icon::kContact, nullptr, drawBodyTab, bodyTabClick, nullptr},
-        {"Background", icon::kPhoto, nullptr, drawBackgroundTab, backgroundTabClick, nullptr},
+        {"Background", icon::kPhoto, nullptr, drawBackgroundTab, backgroundTabClick, backgroundTabRightClick},
         {"Scenes", icon::kViewAll, nullptr, drawScenesTab, scenesTabClick, scenesTabRightClick},
     };
     return kTabs[std::clamp(tab, 0, kTabCount - 1)];

@@ -177,10 +177,11 @@ protected:
         ASSERT_FALSE(beard.empty());
         EXPECT_GT(meanDifference(plain, beard, f.chinBox()), 25) << face << ": the beard covers the chin";
         EXPECT_LT(meanDifference(plain, beard, f.eyes()), 3) << face << ": the beard leaves the eyes";
-        if (face == "none")
+        if (face == "none") {
             EXPECT_LT(meanDifference(plain, beard, f.mouthBox()),
                       meanDifference(plain, beard, f.chinBox()) / 2)
                 << "the mouth shows through the beard";
+        }
     }
     static inline std::unique_ptr<FaceTracker> tracker_;
     static inline bool missing_ = false;

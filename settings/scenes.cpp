@@ -1,5 +1,7 @@
 #include "settings/scenes.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -64,52 +66,6 @@ bool write(const std::string& scenesFile, const IniDocument& ini) {
     return false;
 }
 
-// Appends one code point as UTF-8.
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one code point at text[*at], advancing; invalid or overlong sequences and surrogates give
-// U+FFFD and advance one byte.
-uint32_t decodeUtf8(std::string_view text, size_t* at) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(*at);
-    const int extra = (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
-    if (lead < 0x80 || extra < 0 || *at + extra >= text.size()) {
-        ++*at;
-        return lead < 0x80 ? lead : 0xFFFD;
-    }
-    uint32_t c = lead & (0x3F >> extra);
-    for (int i = 1; i <= extra; ++i) {
-        if ((byte(*at + i) & 0xC0) != 0x80) {
-            ++*at;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (byte(*at + i) & 0x3F);
-    }
-    static constexpr uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++*at;
-        return 0xFFFD;
-    }
-    *at += static_cast<size_t>(extra) + 1;
-    return c;
-}
-
 }  // namespace
 
 std::string scenesFilePath(const SettingsPaths& paths) {
@@ -122,14 +78,17 @@ bool isSceneId(std::string_view id) {
 }
 
 std::string sanitizeSceneName(std::string_view name) {
+    // Invalid UTF-8 (and any NUL byte) becomes U+FFFD; control characters and line separators go.
+    gchar* valid = g_utf8_make_valid(name.data(), static_cast<gssize>(name.size()));
     std::string out;
     size_t chars = 0;
-    for (size_t at = 0; at < name.size() && chars < kMaxSceneNameChars;) {
-        uint32_t c = decodeUtf8(name, &at);
+    for (const gchar* at = valid; *at && chars < kMaxSceneNameChars; at = g_utf8_next_char(at)) {
+        const gunichar c = g_utf8_get_char(at);
         if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029) continue;
-        appendUtf8(out, c);
+        out.append(at, static_cast<size_t>(g_utf8_next_char(at) - at));
         ++chars;
     }
+    g_free(valid);
     size_t start = out.find_first_not_of(' ');
     if (start == std::string::npos) return {};
     return out.substr(start, out.find_last_not_of(' ') - start + 1);

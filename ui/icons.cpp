@@ -1,5 +1,7 @@
 #include "ui/icons.h"
 
+#include <glib.h>
+
 #include "ui/painter.h"
 
 namespace qm {
@@ -41,23 +43,8 @@ uint32_t materialIconFor(uint32_t fluentCodePoint) {
 }
 
 std::string utf8FromCodePoint(uint32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
+    char bytes[8];
+    return std::string(bytes, static_cast<size_t>(g_unichar_to_utf8(c, bytes)));
 }
 
 void drawIcon(Painter& painter, uint32_t codePoint, const Rect& rect, Font font, Colour colour) {

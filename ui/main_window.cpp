@@ -339,22 +339,28 @@ void MainWindow::resetAll() {
     if (answer == GTK_RESPONSE_OK) resetEverything(panel_);
 }
 
-std::string MainWindow::chooseVideoFile() {
+namespace {
+
+// Runs a file chooser with one named filter (and "All files" when asked); the chosen path, or empty when
+// cancelled. Only an existing plain file counts: a remote location has no local path.
+std::string runFileChooser(GtkWidget* window, const std::string& title, const char* filterName,
+                           std::initializer_list<const char*> patterns, bool allFiles) {
     GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-        "Play a video file", GTK_WINDOW(window_), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
-    GtkFileFilter* videos = gtk_file_filter_new();
-    gtk_file_filter_set_name(videos, "Videos");
-    for (const char* pattern : {"*.mp4", "*.mov", "*.m4v", "*.avi", "*.wmv", "*.mkv"})
-        gtk_file_filter_add_pattern(videos, pattern);
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), videos);
-    GtkFileFilter* all = gtk_file_filter_new();
-    gtk_file_filter_set_name(all, "All files");
-    gtk_file_filter_add_pattern(all, "*");
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), all);
+        title.c_str(), GTK_WINDOW(window), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, filterName);
+    for (const char* pattern : patterns)
+        gtk_file_filter_add_pattern(filter, pattern);
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
+    if (allFiles) {
+        GtkFileFilter* all = gtk_file_filter_new();
+        gtk_file_filter_set_name(all, "All files");
+        gtk_file_filter_add_pattern(all, "*");
+        gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), all);
+    }
     std::string path;
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
         char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
-        // Only an existing plain file; a remote location has no local path.
         if (chosen && isRegularFile(chosen)) path = chosen;
         g_free(chosen);
     }
@@ -362,22 +368,16 @@ std::string MainWindow::chooseVideoFile() {
     return path;
 }
 
+}  // namespace
+
+std::string MainWindow::chooseVideoFile() {
+    return runFileChooser(window_, "Play a video file", "Videos",
+                          {"*.mp4", "*.mov", "*.m4v", "*.avi", "*.wmv", "*.mkv"}, true);
+}
+
 std::string MainWindow::choosePicture(const std::string& title) {
-    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-        title.c_str(), GTK_WINDOW(window_), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
-    GtkFileFilter* pictures = gtk_file_filter_new();
-    gtk_file_filter_set_name(pictures, "Pictures");
-    for (const char* pattern : {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"})
-        gtk_file_filter_add_pattern(pictures, pattern);
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), pictures);
-    std::string path;
-    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
-        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
-        if (chosen && isRegularFile(chosen)) path = chosen;
-        g_free(chosen);
-    }
-    g_object_unref(chooser);
-    return path;
+    return runFileChooser(window_, title, "Pictures",
+                          {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"}, false);
 }
 
 void MainWindow::setSceneNameText(const std::string& text, bool focusAndSelect) {

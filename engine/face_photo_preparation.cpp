@@ -92,18 +92,7 @@ void FacePhotoPreparation::finishMeasures(FacePhoto& photo) {
     if (photo.faceFound) {
         const FaceGeometry& g = photo.geometry;
         photo.restEyeOpen = std::clamp(g.eyeOpen, 0.22f, 0.45f);
-        anchors = {g.faceCentre.x / w,
-                   g.faceCentre.y / h,
-                   g.leftEye.x / w,
-                   g.leftEye.y / h,
-                   g.rightEye.x / w,
-                   g.rightEye.y / h,
-                   g.mouthCentre.x / w,
-                   g.mouthCentre.y / h,
-                   g.faceWidth / w / 1.25f,
-                   1.1f,
-                   1.0f,
-                   0};
+        anchors = photoAnchors(g, w, h);
         photo.jawY = (g.chin.y + 0.25f * (g.mouthCentre.y - g.chin.y)) / h;
         photo.skinColourFound =
             sampleSkinColour(true, photo.pixels.data(), static_cast<int>(photo.pixelWidth),

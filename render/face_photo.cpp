@@ -8,6 +8,21 @@
 
 namespace qm {
 
+FaceAnchors photoAnchors(const FaceGeometry& g, float w, float h) {
+    return {g.faceCentre.x / w,
+            g.faceCentre.y / h,
+            g.leftEye.x / w,
+            g.leftEye.y / h,
+            g.rightEye.x / w,
+            g.rightEye.y / h,
+            g.mouthCentre.x / w,
+            g.mouthCentre.y / h,
+            g.faceWidth / w / 1.25f,
+            1.1f,
+            1.0f,
+            0};
+}
+
 void applyNeck(FacePhoto& photo, float neck) {
     photo.neck = neck;
     photo.trimmedPixels = photo.pixels;

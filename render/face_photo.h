@@ -43,6 +43,9 @@ struct FacePhoto {
 // trimmedPixels and makes bitmap from them. A photo without a face is kept whole.
 void applyNeck(FacePhoto& photo, float neck);
 
+// The anchors of a face found in a photo of `width` × `height` pixels, in the built-in pictures' terms.
+FaceAnchors photoAnchors(const FaceGeometry& face, float width, float height);
+
 bool sampleSkinColour(bool premultiplied, const uint8_t* pixels, int width, int height, float leftEyeX,
                       float leftEyeY, float rightEyeX, float rightEyeY, bool preferBrighter, Colour3* colour);
 

@@ -120,18 +120,7 @@ void wearPhoto(Composer& composer) {
         photo->jawPoints[i] = {g.faceCentre.x + 0.5f * g.faceWidth * std::cos(a),
                                g.faceCentre.y + 0.6f * g.faceWidth * std::sin(a)};
     }
-    photo->anchors = {g.faceCentre.x / w,
-                      g.faceCentre.y / h,
-                      g.leftEye.x / w,
-                      g.leftEye.y / h,
-                      g.rightEye.x / w,
-                      g.rightEye.y / h,
-                      g.mouthCentre.x / w,
-                      g.mouthCentre.y / h,
-                      g.faceWidth / w / 1.25f,
-                      1.1f,
-                      1.0f,
-                      0};
+    photo->anchors = photoAnchors(g, photo->width, photo->height);
     applyNeck(*photo, 0);
     composer.setFacePhoto(std::move(photo));
 }

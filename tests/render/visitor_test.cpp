@@ -109,7 +109,8 @@ protected:
 Graphics* VisitorDrawTest::graphics = nullptr;
 
 TEST_F(VisitorDrawTest, EachVisitorShowsAtOnceAndIsGoneAfterItsAnimation) {
-    draw(*new VisitorPainter, FrameFilters{}, 0);  // nothing loaded: the room as it was
+    VisitorPainter idle;
+    draw(idle, FrameFilters{}, 0);  // nothing loaded: the room as it was
     grey = canvas[0];
     const std::vector<std::string> names = listVisitors(graphics->assetFolder);
     ASSERT_GE(names.size(), 5u);

@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kCopyTries = 64;
 
-std::atomic_ref<uint32_t> sequenceOf(uint8_t* view) {
-    return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view + kSectionSequenceOffset));
-}
-
 uint64_t monotonicMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -187,7 +183,7 @@ bool FrameLink::tryOpen(const std::string& sectionName) {
 
 void FrameLink::write(const uint8_t* pixels, long pitch) {
     if (!view_) return;
-    auto sequence = sequenceOf(view_);
+    auto sequence = wordAt(view_, kSectionSequenceOffset);
     // A frame not taken in time is overwritten, and the engine stops waiting until the companion has caught
     // up again: a companion that hangs or died costs one wait, not one per frame.
     if (pacingWanted(view_)) {

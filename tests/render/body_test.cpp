@@ -13,26 +13,14 @@
 #include "render/composition.h"
 #include "render/torso_painter.h"
 #include "test_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace qm {
 namespace {
 
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// A sheet of `cells` 10 × 10 cells in one row.
-void writeSheet(const std::string& path, int width, int height) {
-    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4, 200);
-    ASSERT_TRUE(testing::writePicture(path, rgba, width, height, "png"));
-}
+using test::readText;
+using testing::writeSheet;
+using testing::writeText;
 
 TEST(TorsoFiles, BadFilesGiveTheirLogLinesAndNoTorso) {
     installFailureCallback(logFailure);

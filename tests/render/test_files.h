@@ -2,7 +2,10 @@
 // writes, and JPEG files carrying an EXIF orientation.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,5 +27,15 @@ bool writeJpegWithOrientation(const std::string& path, const std::vector<uint8_t
 
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A sprite sheet whose pixels do not matter: one light grey, width × height.
+inline void writeSheet(const std::string& path, int width, int height) {
+    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4, 200);
+    EXPECT_TRUE(writePicture(path, rgba, width, height, "png")) << path;
+}
 
 }  // namespace qm::testing

@@ -12,25 +12,14 @@
 #include "render/visitor_painter.h"
 #include "settings/libraries.h"
 #include "test_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace qm {
 namespace {
 
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-void writeSheet(const std::string& path, int width, int height) {
-    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4, 200);
-    ASSERT_TRUE(testing::writePicture(path, rgba, width, height, "png"));
-}
+using test::readText;
+using testing::writeSheet;
+using testing::writeText;
 
 TEST(VisitorFiles, BadFilesGiveTheirLogLinesAndNoVisitor) {
     installFailureCallback(logFailure);
@@ -154,7 +143,9 @@ TEST_F(VisitorDrawTest, WindowVisitorStaysInItsAreaGhostAndShadowAtHalfStrength)
                 for (int x = 0; x < 1280; x += 2) {
                     const bool inside =
                         x >= p.clipLeft - 1 && x <= p.clipRight && y >= p.clipTop - 1 && y <= p.clipBottom;
-                    if (!inside) ASSERT_LE(std::abs(at(x, y)[0] - grey), 2) << x << "," << y;
+                    if (!inside) {
+                        ASSERT_LE(std::abs(at(x, y)[0] - grey), 2) << x << "," << y;
+                    }
                 }
         }
     }

@@ -223,11 +223,15 @@ IniDocument readIniFile(const std::string& path) {
     return IniDocument::parse(text);
 }
 
+bool iniFileTooLarge(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<size_t>(st.st_size) > kMaxIniBytes;
+}
+
 bool writeIniFile(const std::string& path, const IniDocument& document) {
     if (path.empty()) return false;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<size_t>(st.st_size) > kMaxIniBytes) {
+    if (iniFileTooLarge(path)) {
         if (std::rename(path.c_str(), (path + ".too-large").c_str()) != 0) return false;
     }
     std::string text = document.serialize();

@@ -56,6 +56,8 @@ constexpr size_t kMaxIniBytes = 4 << 20;
 
 // Reads a profile file; a missing, unreadable or oversized file reads as empty.
 IniDocument readIniFile(const std::string& path);
+// Whether the file exists and is too large to be read.
+bool iniFileTooLarge(const std::string& path);
 // Writes the whole document through a temporary file and a rename, so a failed write never truncates
 // the existing file. False on failure.
 bool writeIniFile(const std::string& path, const IniDocument& document);

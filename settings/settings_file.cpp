@@ -187,6 +187,11 @@ void loadSettingsForLaunch(LaunchOptions& options) {
     WindowSettings& settings = windowSettings();
     settings.paths = defaultSettingsPaths();
     loadSettings(settings.paths, settings.state, settings.lists, options);
+    settings.startNotice.clear();
+    if (iniFileTooLarge(settings.paths.settingsFile))
+        settings.startNotice =
+            "Your settings file is too large to read, so the defaults are on. It is kept as "
+            "settings.ini.too-large.";
 }
 
 }  // namespace qm

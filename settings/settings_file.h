@@ -26,6 +26,8 @@ struct WindowSettings {
     SettingsPaths paths;
     FilterState state;
     SettingsLists lists;
+    // Said in the window's message line at start: the settings file could not be read.
+    std::string startNotice;
 };
 WindowSettings& windowSettings();
 void loadSettingsForLaunch(LaunchOptions& options);

@@ -2,7 +2,10 @@
 // files decoded by FFmpeg (libavdevice's v4l2 input for cameras) and converted to BGRA by libswscale.
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <thread>
@@ -29,6 +32,8 @@ constexpr int64_t kMaxPixels = 64LL * 1024 * 1024;
 constexpr auto kCameraGapWait = std::chrono::milliseconds(10);
 // Packets of other streams skipped within one read attempt before it counts as a gap.
 constexpr int kPacketsPerAttempt = 64;
+// The read buffer between a video file and its demuxer.
+constexpr int kFileBufferBytes = 64 * 1024;
 
 bool sizeAcceptable(int width, int height) {
     return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
@@ -47,6 +52,14 @@ public:
         if (!format_) return hresultFromErrno(ENOMEM);
         // A camera that has nothing to give answers EAGAIN instead of blocking the engine.
         if (camera_) format_->flags |= AVFMT_FLAG_NONBLOCK;
+        if (!camera_) {
+            HResult hr = attachFile();
+            if (failed(hr)) {
+                avformat_free_context(format_);
+                format_ = nullptr;
+                return hr;
+            }
+        }
         int result = avformat_open_input(&format_, url_.c_str(), inputFormat, options);
         if (result < 0) {
             format_ = nullptr;  // freed by avformat_open_input
@@ -177,6 +190,51 @@ public:
     }
 
 private:
+    // A video file is opened here, not by the demuxer: only a regular file is read (a FIFO or a device
+    // would hold the engine thread for good), and the demuxer may open nothing else (a playlist or a
+    // reference naming other files or addresses).
+    HResult attachFile() {
+        file_ = open(url_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (file_ < 0) return hresultFromErrno(errno);
+        struct stat info {};
+        if (fstat(file_, &info) != 0) return hresultFromErrno(errno);
+        if (!S_ISREG(info.st_mode)) return hresultFromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+        fcntl(file_, F_SETFL, fcntl(file_, F_GETFL) & ~O_NONBLOCK);
+        auto* buffer = static_cast<uint8_t*>(av_malloc(kFileBufferBytes));
+        if (!buffer) return hresultFromErrno(ENOMEM);
+        io_ = avio_alloc_context(buffer, kFileBufferBytes, 0, this, &readFile, nullptr, &seekFile);
+        if (!io_) {
+            av_free(buffer);
+            return hresultFromErrno(ENOMEM);
+        }
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        format_->io_open = [](AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+            return AVERROR(EPERM);
+        };
+        return kOk;
+    }
+
+    static int readFile(void* opaque, uint8_t* buffer, int size) {
+        auto* self = static_cast<FfmpegReader*>(opaque);
+        ssize_t got;
+        do {
+            got = read(self->file_, buffer, static_cast<size_t>(size));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) return AVERROR(errno);
+        return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+    }
+
+    static int64_t seekFile(void* opaque, int64_t offset, int whence) {
+        auto* self = static_cast<FfmpegReader*>(opaque);
+        if (whence & AVSEEK_SIZE) {
+            struct stat info {};
+            return fstat(self->file_, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+        }
+        off_t at = lseek(self->file_, offset, whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+    }
+
     ReadResult gapOrFailure(int averror) {
         ReadResult result;
         if (averror == AVERROR_INVALIDDATA) return result;  // one damaged frame: a gap
@@ -224,10 +282,18 @@ private:
         av_packet_free(&packet_);
         avcodec_free_context(&codec_);
         if (format_) avformat_close_input(&format_);
+        if (io_) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+        }
+        if (file_ >= 0) close(file_);
+        file_ = -1;
     }
 
     std::string url_;
     bool camera_;
+    int file_ = -1;
+    AVIOContext* io_ = nullptr;
     std::vector<V4l2Format> cameraFormats_;
     std::string videoSize_, frameRate_, pixelFormat_;
     AVFormatContext* format_ = nullptr;

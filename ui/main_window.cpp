@@ -54,7 +54,9 @@ class MainWindow : public PanelHost {
 public:
     explicit MainWindow(WindowSettings& settings)
         : settings_(settings), panel_{settings.state, settings.lists, sharedState(),
-                                      settings.paths, *this,          {}} {}
+                                      settings.paths, *this,          {}} {
+        panel_.ui.statusMessage = settings.startNotice;
+    }
     ~MainWindow() override;
 
     bool create();

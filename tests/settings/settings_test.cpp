@@ -247,6 +247,31 @@ TEST_F(SettingsTest, HostileFilesStillLoad) {
     EXPECT_FLOAT_EQ(state.visitorEvery, 6);
 }
 
+TEST(SettingsForLaunch, ATooLargeFileIsReportedKeptAsideAndNotReportedAgain) {
+    test::TempDir temp;
+    std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    setenv("XDG_CONFIG_HOME", temp.folder().c_str(), 1);
+    ASSERT_TRUE(ensureDirectory(temp.folder() + "Quillmere/"));
+    std::string file = temp.folder() + "Quillmere/settings.ini";
+    std::ofstream(file) << "[quillmere]\nface=3\n" << std::string(kMaxIniBytes, ';') << "\n";
+
+    LaunchOptions options;
+    loadSettingsForLaunch(options);
+    WindowSettings& settings = windowSettings();
+    EXPECT_NE(settings.startNotice.find("too large"), std::string::npos);
+    EXPECT_EQ(settings.state.face, kFaceMorvel) << "the defaults are on";
+
+    ASSERT_TRUE(saveSettings(settings.paths, settings.state));
+    EXPECT_GT(readText(file + ".too-large").size(), kMaxIniBytes) << "the user's file is kept";
+    loadSettingsForLaunch(options);
+    EXPECT_EQ(settings.startNotice, "");
+
+    if (saved.empty())
+        unsetenv("XDG_CONFIG_HOME");
+    else
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
 TEST(Libraries, ListsFollowTheFolderRules) {
     test::TempDir temp;
     std::string dir = temp.folder();

@@ -1,6 +1,7 @@
 // The video source: native-format choice, camera choice (never our own), and the FFmpeg file path with
 // real files (looping, size changes, damaged and foreign input).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -155,10 +156,15 @@ TEST_F(SourceFixture, RealFilesLoopFollowSizeChangesAndRejectGarbage) {
     EXPECT_EQ(source.frameWidth, 96u);
     EXPECT_EQ(source.frame.size(), 96u * 64 * 4);
 
-    // Garbage, an empty file, a picture that is not a video, a missing file: failure reported, no crash.
+    // Garbage, an empty file, a missing file, a FIFO with no writer (which must not block), a folder, and a
+    // playlist naming a real clip (the demuxer may open nothing but the chosen file): failure reported.
     std::ofstream(dir.file("garbage.mp4")) << std::string(5000, '\x5a');
     std::ofstream(dir.file("empty.mp4"));
-    for (std::string bad : {dir.file("garbage.mp4"), dir.file("empty.mp4"), dir.file("missing.mp4")}) {
+    ASSERT_EQ(mkfifo(dir.file("fifo.mp4").c_str(), 0600), 0);
+    std::ofstream(dir.file("list.m3u8"))
+        << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nfile:" << changing << "\n#EXT-X-ENDLIST\n";
+    for (std::string bad : {dir.file("garbage.mp4"), dir.file("empty.mp4"), dir.file("missing.mp4"),
+                            dir.file("fifo.mp4"), dir.path(), dir.file("list.m3u8")}) {
         source.file = bad;
         EXPECT_TRUE(failed(openSource(source, real))) << bad;
         EXPECT_FALSE(source.reader);

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -154,10 +155,13 @@ struct ProgramRun {
     std::string log;
 };
 
-ProgramRun runProgram(const std::vector<std::string>& args, const std::function<void(pid_t)>& during = {}) {
-    const std::string logPath = binDir() + "Quillmere.log";
+// Runs the program in `folder` (default: the build's), headless, and returns its exit code and what it
+// added to the log beside it.
+ProgramRun runProgram(const std::vector<std::string>& args, const std::function<void(pid_t)>& during = {},
+                      const std::string& folder = binDir()) {
+    const std::string logPath = folder + "Quillmere.log";
     size_t before = std::filesystem::exists(logPath) ? std::filesystem::file_size(logPath) : 0;
-    std::vector<std::string> argv = {binDir() + "quillmere", "--headless"};
+    std::vector<std::string> argv = {folder + "quillmere", "--headless"};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_t pid = spawn(argv);
     if (during) during(pid);
@@ -309,6 +313,77 @@ TEST(Program, AHeadlessRunWhoseEngineFailsExitsWithOne) {
     ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
     ProgramRun good = runProgram({"--file", clip, "--frames", "20", "--no-camera", "--plain"});
     EXPECT_EQ(good.exitCode, 0) << good.log;
+}
+
+// A program folder of its own: the programs copied (so the program's folder is this one), everything
+// else linked from the build, except the files a case damages.
+std::string programFolder(TempDir& dir, const std::string& name) {
+    const std::string folder = dir.file(name) + "/";
+    std::filesystem::create_directory(folder);
+    for (const auto& entry : std::filesystem::directory_iterator(binDir())) {
+        const std::string file = entry.path().filename().string();
+        if (!entry.is_regular_file() || file == "Quillmere.log" || file.rfind("Quillmere.log", 0) == 0)
+            continue;
+        if (file == "quillmere" || file == "quillmere-vcam")
+            std::filesystem::copy_file(entry.path(), folder + file);
+        else
+            std::filesystem::create_symlink(entry.path(), folder + file);
+    }
+    return folder;
+}
+
+// Replaces a linked file with the first `keep` bytes of the original, with `flip` bytes from the middle on
+// inverted; keep 0 removes it.
+void damage(const std::string& folder, const std::string& file, size_t keep, size_t flip = 0) {
+    std::ifstream in(binDir() + file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    std::filesystem::remove(folder + file);
+    if (keep == 0) return;
+    bytes.resize(std::min(keep, bytes.size()));
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + flip && i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(~bytes[i]);
+    std::ofstream(folder + file, std::ios::binary) << bytes;
+}
+
+TEST(Program, DamagedModelsAndRuntimeAreReportedAndTheRestCarriesOn) {
+    TempDir dir;
+    std::string clip = dir.file("clip.mp4");
+    ASSERT_TRUE(test::makeTestVideo(clip, 320, 240, 20));
+    auto runIn = [&](const std::string& folder, const std::string& recording) {
+        return runProgram({"--file", clip, "--frames", "30", "--blur", "--record", recording}, {}, folder);
+    };
+    // Without the person mask the face filters run on and the frames are all sent; the blur is off.
+    const std::string noMask = programFolder(dir, "nomask");
+    damage(noMask, "person_mask.onnx", 0);
+    ProgramRun run = runIn(noMask, dir.file("nomask.mkv"));
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_NE(run.log.find("person mask model not loaded: "), std::string::npos) << run.log;
+    EXPECT_EQ(probeVideo(dir.file("nomask.mkv")), "1280,720,30") << run.log;
+
+    // A face model cut short or scrambled, or a runtime library missing or cut short: a model error with
+    // the reason, the engine stops, and the run ends with 1 (never a signal, never a silent 0).
+    struct Case {
+        const char* name;
+        const char* file;
+        size_t keep, flip;
+    } cases[] = {{"cutmesh", "face_mesh.onnx", 100000, 0},
+                 {"scrambled", "face_detector.onnx", size_t(-1), 4096},
+                 {"noruntime", "libonnxruntime.so", 0, 0},
+                 {"cutruntime", "libonnxruntime.so", 3 << 20, 0}};
+    for (const Case& c : cases) {
+        const std::string folder = programFolder(dir, c.name);
+        damage(folder, c.file, c.keep, c.flip);
+        ProgramRun broken = runIn(folder, dir.file(std::string(c.name) + ".mkv"));
+        if (broken.exitCode == 0) {
+            // Flipped weights may still make a model that runs: then the frames must all be there.
+            EXPECT_EQ(probeVideo(dir.file(std::string(c.name) + ".mkv")), "1280,720,30") << c.name;
+            continue;
+        }
+        EXPECT_EQ(broken.exitCode, 1) << c.name << "\n" << broken.log;
+        EXPECT_NE(broken.log.find("engine: face model error: "), std::string::npos) << c.name << "\n"
+                                                                                    << broken.log;
+        EXPECT_NE(broken.log.find("the engine stopped on an error"), std::string::npos) << c.name;
+    }
 }
 
 TEST(Program, KilledProgramStillLeavesAPlayableRecording) {

@@ -79,6 +79,16 @@ PixbufPtr decodeBounded(const uint8_t* bytes, size_t size, int maxSide) {
     if (size >= 8 && std::memcmp(bytes, kPngSignature, 8) == 0 &&
         (size < 20 || std::memcmp(bytes + size - 8, "IEND", 4) != 0))
         return nullptr;
+    // The BMP decoder sizes a buffer from the file's pixel offset and header size before it checks them
+    // against the file: a 72-byte file could have it ask for 4 GB. Neither may point past the file's end.
+    if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
+        if (size < 18) return nullptr;
+        auto le32 = [&](size_t at) {
+            return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+                   static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+        };
+        if (le32(10) > size || le32(14) > size) return nullptr;
+    }
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
     DecodeRequest request;
     request.maxSide = maxSide;

@@ -75,6 +75,7 @@ public:
     void resetAll() override;
     std::string chooseVideoFile() override;
     std::string choosePicture(const std::string& title) override;
+    bool isPicture(const std::string& path) override;
     std::string sceneNameText() override { return gtk_entry_get_text(GTK_ENTRY(sceneNameEdit_)); }
     void setSceneNameText(const std::string& text, bool focusAndSelect) override;
     const uint8_t* previewFrame(size_t* bytes) override {
@@ -378,6 +379,11 @@ std::string MainWindow::chooseVideoFile() {
 std::string MainWindow::choosePicture(const std::string& title) {
     return runFileChooser(window_, title, "Pictures",
                           {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"}, false);
+}
+
+bool MainWindow::isPicture(const std::string& path) {
+    int width = 0, height = 0;
+    return gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr && width > 0 && height > 0;
 }
 
 void MainWindow::setSceneNameText(const std::string& text, bool focusAndSelect) {

@@ -58,6 +58,12 @@ public:
         (void)title;
         return {};
     }
+    // Whether the file is a picture the window can decode (it reads only the file's header); the default
+    // takes every file for one.
+    virtual bool isPicture(const std::string& path) {
+        (void)path;
+        return true;
+    }
     // The scene-name field: its text, and putting text into it (focused, all selected, when asked).
     virtual std::string sceneNameText() { return {}; }
     virtual void setSceneNameText(const std::string& text, bool focusAndSelect) {

@@ -736,6 +736,112 @@ def scenario_background_tab(s):
     check(best > before + 0.002, f"Send now did not bring the cat back ({before:.4f} → {best:.4f})")
 
 
+# The Faces tab at 1200 x 740 DIPs: tiles of (288 - 20) / 3 DIPs, rows 32 DIPs further apart, under the
+# title below the content's first line.
+FACE_TILE = (288 - 20) / 3
+FACE_GRID_TOP = 97 + 16 + 44
+
+
+def face_cell(cell):
+    left = 1200 - 321 + 17
+    return (left + (cell % 3) * (FACE_TILE + 10) + FACE_TILE / 2,
+            FACE_GRID_TOP + (cell // 3) * (FACE_TILE + 32) + FACE_TILE / 2)
+
+
+def separator_rows(shot, y0, y1):
+    """Rows in the panel's content column drawn in the divider colour across its whole width."""
+    left = 1200 - 321 + 17
+    rows = []
+    for y in range(int(y0), int(y1)):
+        colour = pixel(shot, left + 2, y)
+        if near(colour, (57, 57, 57), 3) and all(pixel(shot, left + dx, y) == colour for dx in (96, 200, 285)):
+            rows.append(y)
+    return rows
+
+
+def preview_change(one, two):
+    """The mean difference of two screenshots' previews."""
+    box = (16, 64, 863, 540)
+    return max(ImageStat.Stat(ImageChops.difference(one.crop(box), two.crop(box))).mean)
+
+
+def scenario_faces_tab(s):
+    """On the sample: add a photo through the file dialog, wear it, turn its tilt, then remove it."""
+    if not HAS_ENGINE or not os.path.exists(SAMPLE):
+        raise Skip("needs the engine and data/sample.mp4")
+    photo = os.path.join(os.path.dirname(SAMPLE), "astronaut.png")
+    s.start(PROGRAM, "--file", SAMPLE, "--no-camera", "--face", "none")
+    window = s.wait_window()
+    wait_live(s, window, "faces_live.png")
+    left = 1200 - 321 + 17
+    time.sleep(1)
+    plain = [s.screenshot(window, f"faces_plain_{k}.png") for k in range(2)]
+    moving = preview_change(*plain)  # what the video alone changes between two screenshots
+
+    s.click(window, *face_cell(6))  # "Add yours", the first cell after the six built-in faces
+    dialog = s.wait_window("^Add a face$", timeout=10)
+    time.sleep(0.8)
+    s.screenshot(dialog, "faces_file_dialog.png")
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "ctrl+l")
+    time.sleep(0.3)
+    s.xdotool("type", "--delay", "10", photo)
+    time.sleep(0.3)
+    s.xdotool("key", "Return")
+    deadline = time.time() + 10
+    while ini_value(s.settings(), "quillmere", "face_id") != "astronaut.png" and time.time() < deadline:
+        time.sleep(0.3)
+    settings = s.settings()
+    check(ini_value(settings, "quillmere", "face_id") == "astronaut.png", "the added photo is not worn")
+    check(ini_value(settings, "quillmere", "face") == "6", "the face is not the photo face")
+    stored = config_file(s, os.path.join("faces", "astronaut.png"))
+    check(os.path.exists(stored), "the photo was not copied into the faces folder")
+    time.sleep(5)  # the photo is prepared a model run at a time, and its cut-out written
+    worn = s.screenshot(window, "faces_photo_worn.png")
+    change = preview_change(plain[1], worn)
+    check(change > moving + 4, f"the preview does not show the photo face ({moving:.1f} -> {change:.1f})")
+    check(near(pixel(worn, face_cell(6)[0], face_cell(6)[1] - FACE_TILE / 2 + 1.5), (0xF0, 0xA8, 0x3B), 40),
+          "the new photo's tile is not selected")
+    check(os.path.exists(stored + ".cut.png"), "no cut-out was made for the photo")
+
+    # The Fit section: its separator under the note, then Size, Left / right and Up / down above Tilt.
+    rows = separator_rows(worn, FACE_GRID_TOP + 3 * (FACE_TILE + 32), 740)
+    check(rows, "no Fit section under the face grid")
+    x, y, _, _ = s.geometry(window)
+    s.xdotool("mousemove", "--sync", int(x + left + 144), int(y + 400))
+    for _ in range(3):
+        s.xdotool("click", 5)  # three wheel notches: 180 DIPs down
+        time.sleep(0.2)
+    time.sleep(0.4)
+    tilt_y = rows[0] - 6 + 19 + 28 + 3 * 60 + 5 + 24 + 11 - 180
+    s.screenshot(window, "faces_fit_section.png")
+    s.xdotool("mousemove", "--sync", int(x + left + 144), int(y + tilt_y))
+    s.xdotool("mousedown", 1)
+    for step in range(1, 6):
+        s.xdotool("mousemove", "--sync", int(x + left + 144 + 16 * step), int(y + tilt_y))
+        time.sleep(0.05)
+    s.xdotool("mouseup", 1)
+    time.sleep(1.5)
+    fit = ini_value(s.settings(), "face.astronaut.png", "fit")
+    check(fit is not None and abs(float(fit.split()[2])) > 5, f"the Tilt slider did not turn the photo ({fit})")
+    s.screenshot(window, "faces_tilted.png")
+
+    for _ in range(3):
+        s.xdotool("click", 4)
+        time.sleep(0.2)
+    time.sleep(0.4)
+    s.click(window, *face_cell(6), button=3)
+    time.sleep(0.5)
+    s.screenshot(window, "faces_remove_menu.png")
+    s.xdotool("key", "Down", "Return")
+    time.sleep(1)
+    settings = s.settings()
+    check(ini_value(settings, "quillmere", "face") == "0", "removing the worn photo did not fall back to My face")
+    check(not os.path.exists(stored) and not os.path.exists(stored + ".cut.png"), "the photo or its cut-out stayed")
+    check("[face.astronaut.png]" not in settings, "the removed photo's fit stayed in the settings")
+    s.screenshot(window, "faces_removed.png")
+
+
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}
 
 

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "fake_painter.h"
 #include "recording_host.h"
@@ -35,13 +34,6 @@ struct FaceHost : test::RecordingHost {
     void releaseDeviceResources() override { ++released; }
 };
 
-std::string readAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 struct FacesTab {
     FacesTab() {
         paths.folder = dir.path() + "/";
@@ -57,11 +49,7 @@ struct FacesTab {
         painter.missingThumbnails = missing;
         paintWindow(painter, panel, 1200, 3000, engine);
     }
-    const HitRegion* region(int kind, int index = 0) const {
-        for (const HitRegion& r : panel.ui.regions)
-            if (r.kind == kind && r.index == index) return &r;
-        return nullptr;
-    }
+    const HitRegion* region(int kind, int index = 0) const { return test::findRegion(panel.ui, kind, index); }
     void click(int kind, int index = 0) {
         paint();
         const HitRegion* r = region(kind, index);
@@ -158,7 +146,7 @@ TEST(FacesTabTest, AddWearFitAndRemovePhotos) {
     t.host.picture = t.photo("a.png");
     t.click(kHitAddFace);
     EXPECT_EQ(t.lists.faceIds, std::vector<std::string>{"a.png"});
-    EXPECT_EQ(readAll(t.folder + "a.png"), "picture bytes");
+    EXPECT_EQ(test::readText(t.folder + "a.png"), "picture bytes");
     EXPECT_EQ(t.state.face, kFaceCustom);
     EXPECT_EQ(t.state.faceId, "a.png");
     EXPECT_EQ(t.host.released, 1);  // the thumbnails are made again with the new photo
@@ -183,7 +171,7 @@ TEST(FacesTabTest, AddWearFitAndRemovePhotos) {
     EXPECT_FALSE(fit.photoEyes);
     t.click(kHitMouthSegment, 1);
     EXPECT_FALSE(fit.photoMouth);
-    EXPECT_NE(readAll(t.paths.settingsFile).find("[face.a.png]"), std::string::npos);
+    EXPECT_NE(test::readText(t.paths.settingsFile).find("[face.a.png]"), std::string::npos);
 
     // The same picture again: a numbered copy, worn with fresh defaults; a's fit stays a's.
     t.click(kHitAddFace);
@@ -213,7 +201,7 @@ TEST(FacesTabTest, AddWearFitAndRemovePhotos) {
     EXPECT_TRUE(std::filesystem::exists(t.folder + "keep.txt"));
     EXPECT_EQ(t.state.face, kFaceNone);
     EXPECT_EQ(t.state.faceId, "");
-    EXPECT_EQ(readAll(t.paths.settingsFile).find("[face.a.png]"), std::string::npos);
+    EXPECT_EQ(test::readText(t.paths.settingsFile).find("[face.a.png]"), std::string::npos);
     EXPECT_EQ(t.shared.filters.facePicture, "");
     t.paint();
     EXPECT_EQ(t.painter.findText("Fit"), nullptr);
@@ -307,7 +295,7 @@ TEST(FacesTabTest, TouchUpRowsWriteOnlyTheLook) {
     SettingsPaths other = t.paths;
     other.settingsFile = t.dir.file("expected.ini");
     ASSERT_TRUE(saveSettings(other, expected));
-    EXPECT_EQ(readAll(t.paths.settingsFile), readAll(other.settingsFile));
+    EXPECT_EQ(test::readText(t.paths.settingsFile), test::readText(other.settingsFile));
 }
 
 }  // namespace

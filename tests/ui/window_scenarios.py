@@ -278,15 +278,19 @@ def scenario_real_sample(s):
     check(os.path.getsize(recording) > 10000, "no session was recorded")
 
 
+def preview_share(shot, test, step=4):
+    """The share of the preview's pixels (every step-th in both directions) for which test(r, g, b) holds."""
+    hits = total = 0
+    for y in range(64, 540, step):
+        for x in range(16, 863, step):
+            total += 1
+            hits += bool(test(*shot.getpixel((x, y))))
+    return hits / total
+
+
 def teal_share(shot):
     """The share of the preview in the hoodie torso's teal."""
-    hits = total = 0
-    for y in range(64, 540, 4):
-        for x in range(16, 863, 4):
-            r, g, b = shot.getpixel((x, y))
-            total += 1
-            hits += abs(r - 0x2f) < 30 and abs(g - 0xa3) < 30 and abs(b - 0x9a) < 30
-    return hits / total
+    return preview_share(shot, lambda r, g, b: abs(r - 0x2f) < 30 and abs(g - 0xa3) < 30 and abs(b - 0x9a) < 30)
 
 
 def scenario_body_tab(s):
@@ -679,13 +683,7 @@ def ini_value(text, section, key):
 
 def fur_share(shot):
     """The share of the preview in the cat visitor's ginger."""
-    hits = total = 0
-    for y in range(64, 540, 3):
-        for x in range(16, 863, 3):
-            r, g, b = shot.getpixel((x, y))
-            total += 1
-            hits += abs(r - 0xf0) < 30 and abs(g - 0xa0) < 30 and abs(b - 0x50) < 30
-    return hits / total
+    return preview_share(shot, lambda r, g, b: abs(r - 0xf0) < 30 and abs(g - 0xa0) < 30 and abs(b - 0x50) < 30, 3)
 
 
 def scenario_background_tab(s):
@@ -762,13 +760,7 @@ def separator_rows(shot, y0, y1):
 
 def green_share(shot):
     """The share of the preview in the green of the photo face below (skin with red and green swapped)."""
-    hits = total = 0
-    for y in range(64, 540, 4):
-        for x in range(16, 863, 4):
-            r, g, b = shot.getpixel((x, y))
-            total += 1
-            hits += g > r + 20 and g > b + 30
-    return hits / total
+    return preview_share(shot, lambda r, g, b: g > r + 20 and g > b + 30)
 
 
 def scenario_faces_tab(s):

@@ -146,7 +146,7 @@ float maxTabScroll(const PanelState& ui);
 // Scrolls the current tab by wheel delta (120 per notch, positive = away from the user) and clamps.
 void onWheel(Panel& panel, int wheelDelta);
 
-// The one-second timer: room capture countdown, repaint.
+// The one-second timer: room capture countdown, what came of a face photo, repaint.
 void onTimerTick(Panel& panel);
 
 // Engine notices. Each returns whether the window must repaint.

@@ -763,6 +763,19 @@ def green_share(shot):
     return preview_share(shot, lambda r, g, b: g > r + 20 and g > b + 30)
 
 
+def choose_file(s, title, path, shot):
+    """Types a path into the open-file dialog of that title and opens it."""
+    dialog = s.wait_window(f"^{title}$", timeout=10)
+    time.sleep(0.8)
+    s.screenshot(dialog, shot)
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "ctrl+l")
+    time.sleep(0.3)
+    s.xdotool("type", "--delay", "10", path)
+    time.sleep(0.3)
+    s.xdotool("key", "Return")
+
+
 def scenario_faces_tab(s):
     """On the sample: add a photo through the file dialog, wear it, turn its tilt, then remove it. The
     sample is the astronaut of data/astronaut.png, so the photo is her with a green skin (red and green
@@ -782,15 +795,7 @@ def scenario_faces_tab(s):
     plain = green_share(s.screenshot(window, "faces_plain.png"))
 
     s.click(window, *face_cell(6))  # "Add yours", the first cell after the six built-in faces
-    dialog = s.wait_window("^Add a face$", timeout=10)
-    time.sleep(0.8)
-    s.screenshot(dialog, "faces_file_dialog.png")
-    s.xdotool("windowfocus", "--sync", dialog)
-    s.xdotool("key", "ctrl+l")
-    time.sleep(0.3)
-    s.xdotool("type", "--delay", "10", photo)
-    time.sleep(0.3)
-    s.xdotool("key", "Return")
+    choose_file(s, "Add a face", photo, "faces_file_dialog.png")
     deadline = time.time() + 10
     while ini_value(s.settings(), "quillmere", "face_id") != "alien.png" and time.time() < deadline:
         time.sleep(0.3)
@@ -859,6 +864,15 @@ def scenario_faces_tab(s):
     check(not os.path.exists(stored) and not os.path.exists(stored + ".cut.png"), "the photo or its cut-out stayed")
     check("[face.alien.png]" not in settings, "the removed photo's fit stayed in the settings")
     s.screenshot(window, "faces_removed.png")
+
+    # A picture without a face is worn whole, and the line under the preview says why it looks so.
+    s.click(window, *face_cell(6))
+    choose_file(s, "Add a face", os.path.join(os.path.dirname(SAMPLE), "coffee.png"), "faces_file_dialog_2.png")
+    time.sleep(6)
+    shot = s.screenshot(window, "faces_no_face.png")
+    check(ini_value(s.settings(), "quillmere", "face_id") == "coffee.png", "the picture without a face is not worn")
+    message = shot.crop((16, int(FILTERS_Y + 42), 863, int(FILTERS_Y + 82)))
+    check(ImageStat.Stat(message).extrema[0][1] > 100, "nothing says that the picture has no face")
 
 
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}

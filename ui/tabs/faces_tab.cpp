@@ -182,6 +182,7 @@ TabClick addFacePicture(Panel& panel) {
     }
     relistFaces(panel);
     wearPhoto(panel, faceId);
+    panel.ui.statusMessage.clear();  // a failure shown before is old news
     return TabClick::Changed;
 }
 

@@ -23,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/single_instance.h"
 #include "platform/termination.h"
+#include "render/pictures.h"
 #include "settings/publish.h"
 #include "settings/scenes.h"
 #include "settings/settings_file.h"
@@ -382,8 +383,7 @@ std::string MainWindow::choosePicture(const std::string& title) {
 }
 
 bool MainWindow::isPicture(const std::string& path) {
-    int width = 0, height = 0;
-    return gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr && width > 0 && height > 0;
+    return decodablePictureFile(path);
 }
 
 void MainWindow::setSceneNameText(const std::string& text, bool focusAndSelect) {

@@ -58,8 +58,8 @@ public:
         (void)title;
         return {};
     }
-    // Whether the file is a picture the window can decode (it reads only the file's header); the default
-    // takes every file for one.
+    // Whether the file is a picture of a size the program decodes (it reads only the file's header); the
+    // default takes every file for one.
     virtual bool isPicture(const std::string& path) {
         (void)path;
         return true;

@@ -3,6 +3,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gdk/gdk.h>
 
+#include "render/pictures.h"
 #include "settings/settings_paths.h"
 
 namespace qm {
@@ -24,7 +25,8 @@ std::vector<cairo_surface_t*>& reset(std::vector<cairo_surface_t*>& group) {
 }  // namespace
 
 cairo_surface_t* loadThumbnail(const std::string& path) {
-    if (path.empty()) return nullptr;
+    // A picture whose size the decoders refuse would be decoded whole before it is scaled down.
+    if (path.empty() || !decodablePictureFile(path)) return nullptr;
     GError* error = nullptr;
     GdkPixbuf* decoded =
         gdk_pixbuf_new_from_file_at_scale(path.c_str(), kThumbnailBound, kThumbnailBound, TRUE, &error);

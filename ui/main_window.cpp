@@ -378,8 +378,11 @@ std::string MainWindow::chooseVideoFile() {
 }
 
 std::string MainWindow::choosePicture(const std::string& title) {
+    // "All files" too: a picture under another name is still taken when its decoder is installed.
     return runFileChooser(window_, title, "Pictures",
-                          {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"}, false);
+                          {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.gif", "*.tif", "*.tiff", "*.webp", "*.PNG",
+                           "*.JPG", "*.JPEG", "*.BMP", "*.GIF", "*.TIF", "*.TIFF", "*.WEBP"},
+                          true);
 }
 
 bool MainWindow::isPicture(const std::string& path) {

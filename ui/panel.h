@@ -52,8 +52,8 @@ public:
     }
     // The open-file dialog for a video to play instead of the camera: the chosen path, or empty.
     virtual std::string chooseVideoFile() { return {}; }
-    // The open-file dialog for a picture (png, jpg, jpeg, bmp) under the given title: the chosen path, or
-    // empty when cancelled.
+    // The open-file dialog for a picture (png, jpg, jpeg, bmp, gif, tif, tiff, webp, or any file) under the
+    // given title: the chosen path, or empty when cancelled.
     virtual std::string choosePicture(const std::string& title) {
         (void)title;
         return {};

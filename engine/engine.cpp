@@ -298,10 +298,13 @@ void Engine::takeFilters() {
         const bool done = preparation_.step(*tracking_);
         following_ = false;  // the tracker looked at the photo: the camera's face is searched afresh
         if (done) {
-            if (std::unique_ptr<FacePhoto> photo = preparation_.take())
+            if (std::unique_ptr<FacePhoto> photo = preparation_.take()) {
+                shared_.facePhotoNews.store(photo->faceFound ? kPhotoWorn : kPhotoNoFace);
                 drawing_->setFacePhoto(std::move(photo));
-            else
+            } else {
                 logLine("face picture: cannot read %s", preparation_.path().c_str());
+                shared_.facePhotoNews.store(kPhotoUnreadable);
+            }
         }
     }
     if (shared_.visitorRestart.exchange(false)) drawing_->restartVisitor();

@@ -36,6 +36,20 @@ struct DecodeRequest {
     int fullWidth = 0, fullHeight = 0;
 };
 
+// Decoders that can't scale down decode in full: refuse what would need more than ~256 MB. JPEG scales down
+// by up to 8 while decoding, which bounds even a hostile 30000 × 30000 file; beyond a gigapixel nothing is
+// genuine.
+constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024, kMaxDeclaredPixels = 1e9;
+
+bool decodableSize(GdkPixbufFormat* format, int width, int height) {
+    gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
+    const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
+    g_free(formatName);
+    const double declared = static_cast<double>(width) * height;
+    return width > 0 && height > 0 && declared <= kMaxDeclaredPixels &&
+           (scalesWhileDecoding || declared <= kMaxFullDecodePixels);
+}
+
 // Called by the decoder once it knows the picture's declared size, before any pixel: refuses an absurd size
 // (0 × 0 stops the decoder) and otherwise asks for the picture scaled down, aspect kept, so that neither side
 // exceeds maxSide.
@@ -43,17 +57,8 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     DecodeRequest& request = *static_cast<DecodeRequest*>(data);
     request.fullWidth = width;
     request.fullHeight = height;
-    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
-    gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
-    const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
-    g_free(formatName);
-    // Decoders that can't scale down decode in full: refuse what would need more than ~256 MB. JPEG scales
-    // down by up to 8 while decoding, which bounds even a hostile 30000 × 30000 file; beyond a gigapixel
-    // nothing is genuine.
-    constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024, kMaxDeclaredPixels = 1e9;
     const double declared = static_cast<double>(width) * height;
-    if (width <= 0 || height <= 0 || declared > kMaxDeclaredPixels ||
-        (!scalesWhileDecoding && declared > kMaxFullDecodePixels)) {
+    if (!decodableSize(gdk_pixbuf_loader_get_format(loader), width, height)) {
         request.refused = true;
         gdk_pixbuf_loader_set_size(loader, 0, 0);
         return;
@@ -253,6 +258,12 @@ void photoSize(int width, int height, int orientation, int* outWidth, int* outHe
     if (orientation == 6 || orientation == 8) std::swap(w, h);
     *outWidth = w;
     *outHeight = h;
+}
+
+bool decodablePictureFile(const std::string& path) {
+    int width = 0, height = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
+    return format && decodableSize(format, width, height);
 }
 
 bool loadPhoto(const std::string& path, std::vector<uint8_t>* pixels, int* width, int* height) {

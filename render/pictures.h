@@ -60,6 +60,10 @@ HResult loadPictureData(const uint8_t* bytes, size_t size, const std::string& na
 HResult loadFacePicture(const std::string& path, const FaceAnchors& anchors, const float* relativeTop,
                         FacePicture* face);
 
+// Whether a file's header names a picture format with a size the decoders take (it reads only the header):
+// what a decode would refuse before any pixel is refused here too.
+bool decodablePictureFile(const std::string& path);
+
 // Loads a photo: EXIF orientation applied (2 mirror, 3 half turn, 4 flip, 6 quarter turn clockwise, 8 quarter
 // turn anticlockwise; others as stored), at most 1024 pixels on the long side. Returns false without a
 // message on any failure.

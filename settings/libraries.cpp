@@ -103,6 +103,18 @@ void writePhotoFit(IniDocument& settings, const std::string& faceId, const Photo
     settings.set("face." + faceId, "fit", text);
 }
 
+PhotoFit loadPhotoFit(const SettingsPaths& paths, const std::string& faceId) {
+    if (faceId.empty() || paths.settingsFile.empty()) return PhotoFit{};
+    return readPhotoFit(readIniFile(paths.settingsFile), faceId);
+}
+
+bool savePhotoFit(const SettingsPaths& paths, const std::string& faceId, const PhotoFit& fit) {
+    if (faceId.empty() || paths.settingsFile.empty()) return false;
+    IniDocument settings = readIniFile(paths.settingsFile);
+    writePhotoFit(settings, faceId, fit);
+    return writeIniFile(paths.settingsFile, settings);
+}
+
 bool validFaceId(const std::string& faceId) {
     return !faceId.empty() && faceId != "." && faceId != ".." && faceId.find('/') == std::string::npos &&
            faceId.find_first_of(std::string("\n\r]\0", 4)) == std::string::npos;

@@ -27,6 +27,10 @@ std::string visitorDisplayName(const std::string& name);
 PhotoFit readPhotoFit(const IniDocument& settings, const std::string& faceId);
 // Writes it into the photo's section ("face.<id>", key "fit"); nothing for an empty id.
 void writePhotoFit(IniDocument& settings, const std::string& faceId, const PhotoFit& fit);
+// The same through the settings file: the fit stored for a photo (defaults when there is none), and
+// storing one while keeping the rest of the file (false when it cannot be written).
+PhotoFit loadPhotoFit(const SettingsPaths& paths, const std::string& faceId);
+bool savePhotoFit(const SettingsPaths& paths, const std::string& faceId, const PhotoFit& fit);
 
 // Pictures larger than this are not copied into the faces folder.
 constexpr size_t kMaxFacePhotoBytes = 64u << 20;

@@ -175,7 +175,7 @@ bool loadScene(const std::string& scenesFile, const std::string& id, const Setti
         std::string faceId = ini.getString(id, "face_id", "", 259);
         if (!faceId.empty() && contains(lists.faceIds, faceId)) {
             s.faceId = faceId;
-            s.photoFit = readPhotoFit(readIniFile(paths.settingsFile), faceId);
+            s.photoFit = loadPhotoFit(paths, faceId);
         } else {
             s.face = kFaceNone;
         }

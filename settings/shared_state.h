@@ -55,6 +55,9 @@ enum EngineStatus : int {
     kStatusTurnedOff = 4
 };
 
+// What came of the last face photo the engine prepared.
+enum FacePhotoNews : int { kPhotoNoNews = 0, kPhotoWorn = 1, kPhotoNoFace = 2, kPhotoUnreadable = 3 };
+
 struct SharedState {
     std::mutex filterLock;
     EngineFilters filters;
@@ -75,6 +78,8 @@ struct SharedState {
     std::atomic<float> frameMs{0};
     std::atomic<bool> linkUp{false};
     std::atomic<bool> roomCaptured{false};
+    // Set once per prepared photo; the window takes it by exchanging it with kPhotoNoNews.
+    std::atomic<int> facePhotoNews{kPhotoNoNews};
 
     // Preview hand-off: the engine copies each sent frame into previewBuffer under the lock and sets
     // previewReady; previewPosted keeps at most one new-frame notice pending.

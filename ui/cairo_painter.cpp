@@ -231,7 +231,17 @@ bool CairoPainter::drawThumbnail(ThumbnailGroup group, int index, const Rect& r,
         cairo_scale(cr_, -1, 1);
     }
     cairo_translate(cr_, x, y);
-    cairo_scale(cr_, scale, scale);
+    // The picture at the size it takes on the device, scaled once and kept by the cache.
+    double dw = w, dh = h;
+    cairo_user_to_device_distance(cr_, &dw, &dh);
+    const int sw = static_cast<int>(std::lround(std::fabs(dw))),
+              sh = static_cast<int>(std::lround(std::fabs(dh)));
+    if (cairo_surface_t* sized = thumbnails_->sized(group, index, sw, sh)) {
+        cairo_scale(cr_, w / sw, h / sh);
+        picture = sized;
+    } else {
+        cairo_scale(cr_, scale, scale);
+    }
     cairo_set_source_surface(cr_, picture, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_GOOD);
     cairo_paint_with_alpha(cr_, opacity);

@@ -140,4 +140,10 @@ void drawTabTitle(DrawContext& dc, float& y, std::string_view title) {
     y += 44;
 }
 
+void drawHeading(DrawContext& dc, float& y, std::string_view heading, float advance) {
+    dc.painter.drawText(heading, {dc.contentLeft, y, dc.contentLeft + kContentWidth, y + 22},
+                        {Font::Heading, Align::Leading}, colours::kPrimaryText);
+    y += advance;
+}
+
 }  // namespace qm

@@ -55,5 +55,7 @@ void drawTileFill(DrawContext& dc, const Rect& square, float radius, int kind, i
 void drawSelectionRing(DrawContext& dc, const Rect& square, float radius);
 // The tab's title (44 DIPs).
 void drawTabTitle(DrawContext& dc, float& y, std::string_view title);
+// A section's heading on a 22 DIP line; y advances by `advance`.
+void drawHeading(DrawContext& dc, float& y, std::string_view heading, float advance = 30);
 
 }  // namespace qm

@@ -23,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/single_instance.h"
 #include "platform/termination.h"
+#include "render/pictures.h"
 #include "settings/publish.h"
 #include "settings/scenes.h"
 #include "settings/settings_file.h"
@@ -77,6 +78,7 @@ public:
     void resetAll() override;
     std::string chooseVideoFile() override;
     std::string choosePicture(const std::string& title) override;
+    bool isPicture(const std::string& path) override;
     std::string sceneNameText() override { return gtk_entry_get_text(GTK_ENTRY(sceneNameEdit_)); }
     void setSceneNameText(const std::string& text, bool focusAndSelect) override;
     const uint8_t* previewFrame(size_t* bytes) override {
@@ -378,8 +380,15 @@ std::string MainWindow::chooseVideoFile() {
 }
 
 std::string MainWindow::choosePicture(const std::string& title) {
+    // "All files" too: a picture under another name is still taken when its decoder is installed.
     return runFileChooser(window_, title, "Pictures",
-                          {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.PNG", "*.JPG", "*.JPEG", "*.BMP"}, false);
+                          {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.gif", "*.tif", "*.tiff", "*.webp", "*.PNG",
+                           "*.JPG", "*.JPEG", "*.BMP", "*.GIF", "*.TIF", "*.TIFF", "*.WEBP"},
+                          true);
+}
+
+bool MainWindow::isPicture(const std::string& path) {
+    return decodablePictureFile(path);
 }
 
 void MainWindow::setSceneNameText(const std::string& text, bool focusAndSelect) {

@@ -165,6 +165,17 @@ void onTimerTick(Panel& panel) {
     if (panel.ui.roomCountdown > 0) {
         if (--panel.ui.roomCountdown == 0) panel.shared.captureRoomRequest.exchange(true);
     }
+    // The engine's word on the photo face just prepared; the face worn before stays on when it failed.
+    switch (panel.shared.facePhotoNews.exchange(kPhotoNoNews)) {
+        case kPhotoNoFace:
+            panel.ui.statusMessage = "No face found in that picture: your own eyes and mouth go on it.";
+            break;
+        case kPhotoUnreadable:
+            panel.ui.statusMessage = "Couldn't read that picture.";
+            break;
+        default:
+            break;
+    }
     panel.host.repaint();
 }
 

@@ -52,11 +52,17 @@ public:
     }
     // The open-file dialog for a video to play instead of the camera: the chosen path, or empty.
     virtual std::string chooseVideoFile() { return {}; }
-    // The open-file dialog for a picture (png, jpg, jpeg, bmp) under the given title: the chosen path, or
-    // empty when cancelled.
+    // The open-file dialog for a picture (png, jpg, jpeg, bmp, gif, tif, tiff, webp, or any file) under the
+    // given title: the chosen path, or empty when cancelled.
     virtual std::string choosePicture(const std::string& title) {
         (void)title;
         return {};
+    }
+    // Whether the file is a picture of a size the program decodes (it reads only the file's header); the
+    // default takes every file for one.
+    virtual bool isPicture(const std::string& path) {
+        (void)path;
+        return true;
     }
     // The scene-name field: its text, and putting text into it (focused, all selected, when asked).
     virtual std::string sceneNameText() { return {}; }
@@ -140,7 +146,7 @@ float maxTabScroll(const PanelState& ui);
 // Scrolls the current tab by wheel delta (120 per notch, positive = away from the user) and clamps.
 void onWheel(Panel& panel, int wheelDelta);
 
-// The one-second timer: room capture countdown, repaint.
+// The one-second timer: room capture countdown, what came of a face photo, repaint.
 void onTimerTick(Panel& panel);
 
 // Engine notices. Each returns whether the window must repaint.

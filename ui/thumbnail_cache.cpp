@@ -3,6 +3,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gdk/gdk.h>
 
+#include "render/pictures.h"
 #include "settings/settings_paths.h"
 
 namespace qm {
@@ -24,7 +25,8 @@ std::vector<cairo_surface_t*>& reset(std::vector<cairo_surface_t*>& group) {
 }  // namespace
 
 cairo_surface_t* loadThumbnail(const std::string& path) {
-    if (path.empty()) return nullptr;
+    // A picture whose size the decoders refuse would be decoded whole before it is scaled down.
+    if (path.empty() || !decodablePictureFile(path)) return nullptr;
     GError* error = nullptr;
     GdkPixbuf* decoded =
         gdk_pixbuf_new_from_file_at_scale(path.c_str(), kThumbnailBound, kThumbnailBound, TRUE, &error);
@@ -56,6 +58,8 @@ ThumbnailCache::~ThumbnailCache() {
 
 void ThumbnailCache::clear() {
     for (auto& group : groups_)
+        reset(group);
+    for (auto& group : sized_)
         reset(group);
     cutOutLoaded_.clear();
     built_ = false;
@@ -103,6 +107,32 @@ cairo_surface_t* ThumbnailCache::get(ThumbnailGroup group, int index) const {
     return list[index];
 }
 
+cairo_surface_t* ThumbnailCache::sized(ThumbnailGroup group, int index, int width, int height) const {
+    cairo_surface_t* picture = get(group, index);
+    if (!picture || width <= 0 || height <= 0 || width > 4 * kThumbnailBound || height > 4 * kThumbnailBound)
+        return nullptr;
+    auto& copies = sized_[static_cast<int>(group)];
+    if (copies.size() <= static_cast<size_t>(index)) copies.resize(static_cast<size_t>(index) + 1, nullptr);
+    cairo_surface_t*& copy = copies[index];
+    if (copy && cairo_image_surface_get_width(copy) == width &&
+        cairo_image_surface_get_height(copy) == height)
+        return copy;
+    if (copy) cairo_surface_destroy(copy);
+    copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(copy);
+    cairo_scale(cr, static_cast<double>(width) / cairo_image_surface_get_width(picture),
+                static_cast<double>(height) / cairo_image_surface_get_height(picture));
+    cairo_set_source_surface(cr, picture, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(copy);
+        copy = nullptr;
+    }
+    return copy;
+}
+
 bool ThumbnailCache::cutOutLoaded(int userFace) const {
     return userFace >= 0 && userFace < static_cast<int>(cutOutLoaded_.size()) && cutOutLoaded_[userFace];
 }
@@ -114,6 +144,11 @@ bool ThumbnailCache::loadCutOut(int userFace, const std::string& path) {
     if (!cut) return false;
     if (list[userFace]) cairo_surface_destroy(list[userFace]);
     list[userFace] = cut;
+    auto& copies = sized_[static_cast<int>(ThumbnailGroup::UserFace)];
+    if (static_cast<size_t>(userFace) < copies.size() && copies[userFace]) {
+        cairo_surface_destroy(copies[userFace]);
+        copies[userFace] = nullptr;
+    }
     cutOutLoaded_[userFace] = true;
     return true;
 }

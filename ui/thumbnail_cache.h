@@ -29,6 +29,10 @@ public:
     bool empty() const { return !built_; }
 
     cairo_surface_t* get(ThumbnailGroup group, int index) const;
+    // The entry scaled to exactly width × height device pixels, made on the first request for that size
+    // and kept until the entry changes, so a paint only copies it (a tile redrawn every frame does not
+    // filter its picture down every time). Null when the entry has no picture.
+    cairo_surface_t* sized(ThumbnailGroup group, int index, int width, int height) const;
 
     // Whether a user face shows its cut-out; loadCutOut switches it once the cut-out file exists.
     bool cutOutLoaded(int userFace) const;
@@ -36,6 +40,8 @@ public:
 
 private:
     std::vector<cairo_surface_t*> groups_[kThumbnailGroups];
+    // One scaled copy per entry, at the size last asked for.
+    mutable std::vector<cairo_surface_t*> sized_[kThumbnailGroups];
     std::vector<bool> cutOutLoaded_;
     bool built_ = false;
 };

@@ -265,9 +265,9 @@ TEST(EngineTracking, OverridesFromFrame46AndTrackingOnlyWhenNeeded) {
     }
 }
 
-// A face photo is worn once prepared; a picture chosen after it that can't be read is reported and the
-// photo worn before stays on; choosing none takes it off. A tracker that measures nothing (all zeros) on
-// the photo must not upset the drawing.
+// A face photo is worn once prepared; a picture chosen after it that can't be read is reported (in the log
+// and to the window) and the photo worn before stays on; choosing none takes it off. A tracker that measures
+// nothing (all zeros) on the photo must not upset the drawing.
 TEST(EngineTracking, AnUnreadablePhotoKeepsTheFaceWornBefore) {
     EngineHarness h;
     h.script->cameras = {camera("Cam")};
@@ -278,8 +278,10 @@ TEST(EngineTracking, AnUnreadablePhotoKeepsTheFaceWornBefore) {
     LaunchOptions options = optionsFor(150);
     options.face = kFaceCustom;
     options.customFace = photo;
-    h.draw->onFrame = [&h, &broken](int index) {
+    int newsBefore = kPhotoNoNews;
+    h.draw->onFrame = [&h, &broken, &newsBefore](int index) {
         if (index != 60 && index != 120) return;
+        if (index == 60) newsBefore = h.shared.facePhotoNews.exchange(kPhotoNoNews);
         std::lock_guard lock(h.shared.filterLock);
         h.shared.filters.facePicture = index == 60 ? broken : std::string();
     };
@@ -293,6 +295,9 @@ TEST(EngineTracking, AnUnreadablePhotoKeepsTheFaceWornBefore) {
     EXPECT_EQ(drawn[140].effectiveFace, kFaceNone);
     EXPECT_EQ(h.count("face picture: cannot read " + broken), 1);
     EXPECT_EQ(h.count("face picture: 64x64, face found"), 1);
+    // The window hears of each: the photo worn, then the picture that could not be read.
+    EXPECT_EQ(newsBefore, kPhotoWorn);
+    EXPECT_EQ(h.shared.facePhotoNews.load(), kPhotoUnreadable);
 }
 
 TEST(EngineStatistics, LineEveryNinetyFrames) {

@@ -203,7 +203,7 @@ TEST(LoadPictureTest, GivesPremultipliedPixels) {
     EXPECT_EQ(cairo_image_surface_get_width(noPixels.bitmap.get()), 2);
 }
 
-TEST(BadPictureTest, FailsCleanly) {
+TEST(BadPictureTest, FailsCleanlyAndTheHeaderCheckAgrees) {
     const std::string folder = temporaryFolder();
     std::vector<uint8_t> pixels;
     int width = 0, height = 0;
@@ -260,6 +260,14 @@ TEST(BadPictureTest, FailsCleanly) {
     writeFile(folder + "huge.png", bytes);
     EXPECT_FALSE(loadPhoto(folder + "huge.png", &pixels, &width, &height));
     EXPECT_NE(loadPicture(folder + "huge.png", true, &picture), kOk);
+
+    // The header check says beforehand what the decoders refuse for their size or format.
+    EXPECT_TRUE(decodablePictureFile(folder + "whole.png"));
+    EXPECT_TRUE(decodablePictureFile(folder + "huge.jpg"));
+    EXPECT_FALSE(decodablePictureFile(folder + "huge.png"));
+    EXPECT_FALSE(decodablePictureFile(folder + "text.png"));
+    EXPECT_FALSE(decodablePictureFile(folder + "missing.png"));
+    EXPECT_FALSE(decodablePictureFile(folder));
 }
 
 // Damaged files of every kind the loaders meet: random bytes changed, cut short or repeated. Any may

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "fake_painter.h"
 #include "recording_host.h"
@@ -25,13 +24,6 @@ struct PictureHost : test::RecordingHost {
     }
 };
 
-std::string readAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 struct BackgroundTab {
     BackgroundTab() {
         paths.folder = dir.path() + "/";
@@ -45,11 +37,7 @@ struct BackgroundTab {
         painter = {};
         paintWindow(painter, panel, 1200, 2000, engine);
     }
-    const HitRegion* region(int kind, int index = 0) const {
-        for (const HitRegion& r : panel.ui.regions)
-            if (r.kind == kind && r.index == index) return &r;
-        return nullptr;
-    }
+    const HitRegion* region(int kind, int index = 0) const { return test::findRegion(panel.ui, kind, index); }
     void click(int kind, int index = 0) {
         const HitRegion* r = region(kind, index);
         ASSERT_NE(r, nullptr) << kind << " " << index;
@@ -109,7 +97,7 @@ TEST(BackgroundTabTest, AddingReplacesASameNamedPictureAndRemovingForgetsIt) {
     t.host.picture = t.dir.file("elsewhere/sea.png");
     const int version = t.shared.filters.backgroundVersion.load();
     t.click(kHitAddBackground);
-    EXPECT_EQ(readAll(t.folder + "sea.png"), "new");
+    EXPECT_EQ(test::readText(t.folder + "sea.png"), "new");
     EXPECT_EQ(t.lists.backgrounds, std::vector<std::string>{"sea.png"});  // no numbered copy
     EXPECT_EQ(t.state.background, "sea.png");
     EXPECT_GT(t.shared.filters.backgroundVersion.load(), version);  // the engine reads it again

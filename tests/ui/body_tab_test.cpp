@@ -21,11 +21,7 @@ struct BodyTab : test::PanelFixture {
         painter = {};
         paintWindow(painter, panel, 1200, 2000, engine);
     }
-    const HitRegion* region(int kind, int index = 0) const {
-        for (const HitRegion& r : panel.ui.regions)
-            if (r.kind == kind && r.index == index) return &r;
-        return nullptr;
-    }
+    const HitRegion* region(int kind, int index = 0) const { return test::findRegion(panel.ui, kind, index); }
     void click(int kind, int index = 0) {
         const HitRegion* r = region(kind, index);
         ASSERT_NE(r, nullptr) << kind << " " << index;

@@ -297,6 +297,22 @@ TEST(Timer, CountdownRequestsTheRoomCaptureOnceAtZero) {
     EXPECT_EQ(f.host.repaints, 3);
 }
 
+TEST(Timer, TheEnginesWordOnAFacePhotoIsShownOnce) {
+    PanelFixture f;
+    f.shared.facePhotoNews = kPhotoNoFace;
+    onTimerTick(f.panel);
+    EXPECT_EQ(f.panel.ui.statusMessage, "No face found in that picture: your own eyes and mouth go on it.");
+    f.panel.ui.statusMessage.clear();
+    onTimerTick(f.panel);
+    EXPECT_EQ(f.panel.ui.statusMessage, "");
+    f.shared.facePhotoNews = kPhotoUnreadable;
+    onTimerTick(f.panel);
+    EXPECT_EQ(f.panel.ui.statusMessage, "Couldn't read that picture.");
+    f.shared.facePhotoNews = kPhotoWorn;
+    onTimerTick(f.panel);
+    EXPECT_EQ(f.panel.ui.statusMessage, "Couldn't read that picture.") << "a photo worn says nothing";
+}
+
 TEST(EngineNotices, NewFrameIsTakenOnceAndStatusChangeHidesIt) {
     PanelFixture f;
     std::vector<uint8_t> copy;

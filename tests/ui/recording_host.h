@@ -24,6 +24,13 @@ struct RecordingHost : PanelHost {
     }
 };
 
+// The region of that kind and index the last paint drew; null when it drew none.
+inline const HitRegion* findRegion(const PanelState& ui, int kind, int index = 0) {
+    for (const HitRegion& r : ui.regions)
+        if (r.kind == kind && r.index == index) return &r;
+    return nullptr;
+}
+
 struct PanelFixture {
     PanelFixture() {
         paths.folder = dir.path() + "/";

@@ -1,10 +1,12 @@
-// The tile pictures: built-in faces from the program's folder, user faces preferring their cut-out,
-// and pictures that are missing or not pictures at all leaving their tile empty.
+// The tile pictures: built-in faces from the program's folder, user faces preferring their cut-out (and
+// their copies at the drawn size following it), and pictures that are missing or not pictures at all
+// leaving their tile empty.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/paths.h"
 #include "ui/thumbnail_cache.h"
@@ -59,11 +61,31 @@ TEST(ThumbnailCache, UserFacesPreferTheirCutOutAndSwitchWhenItAppears) {
     EXPECT_FALSE(cache.cutOutLoaded(0));
     EXPECT_TRUE(cache.cutOutLoaded(1));
 
+    // The tile's copy at its drawn size is made once, and made again from the cut-out once it is there.
+    auto middle = [](cairo_surface_t* copy) {
+        cairo_surface_flush(copy);
+        const unsigned char* p =
+            cairo_image_surface_get_data(copy) + 30 * cairo_image_surface_get_stride(copy);
+        return std::vector<int>(p + 45 * 4, p + 45 * 4 + 4);
+    };
+    cairo_surface_t* sized = cache.sized(ThumbnailGroup::UserFace, 0, 90, 60);
+    ASSERT_NE(sized, nullptr);
+    const std::vector<int> orange = middle(sized);
+    EXPECT_EQ(cairo_image_surface_get_width(sized), 90);
+    EXPECT_EQ(cairo_image_surface_get_height(sized), 60);
+    EXPECT_EQ(cache.sized(ThumbnailGroup::UserFace, 0, 90, 60), sized);
+    EXPECT_EQ(cache.sized(ThumbnailGroup::UserFace, 7, 90, 60), nullptr);
+    EXPECT_EQ(cache.sized(ThumbnailGroup::UserFace, 0, 0, 60), nullptr);
     EXPECT_FALSE(cache.loadCutOut(0, f.face("me.png.cut.png")));  // not written yet
     EXPECT_FALSE(cache.cutOutLoaded(0));
-    copyPicture(executableDir() + "orange.png", f.face("me.png.cut.png"));
+    copyPicture(executableDir() + "banana.png", f.face("me.png.cut.png"));
     EXPECT_TRUE(cache.loadCutOut(0, f.face("me.png.cut.png")));
     EXPECT_TRUE(cache.cutOutLoaded(0));
+    cairo_surface_t* cut = cache.sized(ThumbnailGroup::UserFace, 0, 90, 60);
+    ASSERT_NE(cut, nullptr);
+    const std::vector<int> banana = middle(cut);
+    EXPECT_GT(std::abs(banana[1] - orange[1]), 25)
+        << "the banana's yellow, not the orange, in the middle: " << orange[1] << " " << banana[1];
     EXPECT_FALSE(cache.loadCutOut(5, f.face("me.png.cut.png")));
 }
 

@@ -53,11 +53,12 @@ class Session:
             display = pipe.readline().strip()
         self.home = tempfile.mkdtemp(prefix="qm-window-")
         self.env = dict(os.environ)
-        for name in ("config", "runtime", "state"):
+        for name in ("config", "data", "runtime", "state"):
             os.makedirs(os.path.join(self.home, name), mode=0o700)
         self.status_file = os.path.join(self.home, "status")
         self.env.update(DISPLAY=":" + display, XDG_CONFIG_HOME=os.path.join(self.home, "config"),
                         XDG_RUNTIME_DIR=os.path.join(self.home, "runtime"),
+                        XDG_DATA_HOME=os.path.join(self.home, "data"),
                         XDG_STATE_HOME=os.path.join(self.home, "state"), GDK_SCALE=str(scale),
                         GDK_BACKEND="x11", NO_AT_BRIDGE="1", QM_FAKE_ENGINE_STATUS=self.status_file)
         self.scale = scale
@@ -277,15 +278,19 @@ def scenario_real_sample(s):
     check(os.path.getsize(recording) > 10000, "no session was recorded")
 
 
+def preview_share(shot, test, step=4):
+    """The share of the preview's pixels (every step-th in both directions) for which test(r, g, b) holds."""
+    hits = total = 0
+    for y in range(64, 540, step):
+        for x in range(16, 863, step):
+            total += 1
+            hits += bool(test(*shot.getpixel((x, y))))
+    return hits / total
+
+
 def teal_share(shot):
     """The share of the preview in the hoodie torso's teal."""
-    hits = total = 0
-    for y in range(64, 540, 4):
-        for x in range(16, 863, 4):
-            r, g, b = shot.getpixel((x, y))
-            total += 1
-            hits += abs(r - 0x2f) < 30 and abs(g - 0xa3) < 30 and abs(b - 0x9a) < 30
-    return hits / total
+    return preview_share(shot, lambda r, g, b: abs(r - 0x2f) < 30 and abs(g - 0xa3) < 30 and abs(b - 0x9a) < 30)
 
 
 def scenario_body_tab(s):
@@ -678,13 +683,7 @@ def ini_value(text, section, key):
 
 def fur_share(shot):
     """The share of the preview in the cat visitor's ginger."""
-    hits = total = 0
-    for y in range(64, 540, 3):
-        for x in range(16, 863, 3):
-            r, g, b = shot.getpixel((x, y))
-            total += 1
-            hits += abs(r - 0xf0) < 30 and abs(g - 0xa0) < 30 and abs(b - 0x50) < 30
-    return hits / total
+    return preview_share(shot, lambda r, g, b: abs(r - 0xf0) < 30 and abs(g - 0xa0) < 30 and abs(b - 0x50) < 30, 3)
 
 
 def scenario_background_tab(s):
@@ -734,6 +733,146 @@ def scenario_background_tab(s):
         shot = s.screenshot(window, f"background_cat_{k}.png")
         best = max(best, fur_share(shot))
     check(best > before + 0.002, f"Send now did not bring the cat back ({before:.4f} → {best:.4f})")
+
+
+# The Faces tab at 1200 x 740 DIPs: tiles of (288 - 20) / 3 DIPs, rows 32 DIPs further apart, under the
+# title below the content's first line.
+FACE_TILE = (288 - 20) / 3
+FACE_GRID_TOP = 97 + 16 + 44
+
+
+def face_cell(cell):
+    left = 1200 - 321 + 17
+    return (left + (cell % 3) * (FACE_TILE + 10) + FACE_TILE / 2,
+            FACE_GRID_TOP + (cell // 3) * (FACE_TILE + 32) + FACE_TILE / 2)
+
+
+def separator_rows(shot, y0, y1):
+    """Rows in the panel's content column drawn in the divider colour across its whole width."""
+    left = 1200 - 321 + 17
+    rows = []
+    for y in range(int(y0), int(y1)):
+        colour = pixel(shot, left + 2, y)
+        if near(colour, (57, 57, 57), 3) and all(pixel(shot, left + dx, y) == colour for dx in (96, 200, 285)):
+            rows.append(y)
+    return rows
+
+
+def green_share(shot):
+    """The share of the preview in the green of the photo face below (skin with red and green swapped)."""
+    return preview_share(shot, lambda r, g, b: g > r + 20 and g > b + 30)
+
+
+def choose_file(s, title, path, shot):
+    """Types a path into the open-file dialog of that title and opens it."""
+    dialog = s.wait_window(f"^{title}$", timeout=10)
+    time.sleep(0.8)
+    s.screenshot(dialog, shot)
+    s.xdotool("windowfocus", "--sync", dialog)
+    s.xdotool("key", "ctrl+l")
+    time.sleep(0.3)
+    s.xdotool("type", "--delay", "10", path)
+    time.sleep(0.3)
+    s.xdotool("key", "Return")
+
+
+def scenario_faces_tab(s):
+    """On the sample: add a photo through the file dialog, wear it, turn its tilt, then remove it. The
+    sample is the astronaut of data/astronaut.png, so the photo is her with a green skin (red and green
+    swapped), to tell it from the video."""
+    astronaut = os.path.join(os.path.dirname(SAMPLE), "astronaut.png")
+    if not HAS_ENGINE or not os.path.exists(SAMPLE) or not os.path.exists(astronaut):
+        raise Skip("needs the engine, data/sample.mp4 and data/astronaut.png")
+    photo = os.path.join(s.home, "alien.png")
+    with Image.open(astronaut) as image:
+        r, g, b = image.convert("RGB").split()
+        Image.merge("RGB", (g, r, b)).save(photo)
+    s.start(PROGRAM, "--file", SAMPLE, "--no-camera", "--face", "none")
+    window = s.wait_window()
+    wait_live(s, window, "faces_live.png")
+    left = 1200 - 321 + 17
+    time.sleep(1)
+    plain = green_share(s.screenshot(window, "faces_plain.png"))
+
+    s.click(window, *face_cell(6))  # "Add yours", the first cell after the six built-in faces
+    choose_file(s, "Add a face", photo, "faces_file_dialog.png")
+    deadline = time.time() + 10
+    while ini_value(s.settings(), "quillmere", "face_id") != "alien.png" and time.time() < deadline:
+        time.sleep(0.3)
+    settings = s.settings()
+    check(ini_value(settings, "quillmere", "face_id") == "alien.png", "the added photo is not worn")
+    check(ini_value(settings, "quillmere", "face") == "6", "the face is not the photo face")
+    stored = config_file(s, os.path.join("faces", "alien.png"))
+    check(os.path.exists(stored), "the photo was not copied into the faces folder")
+    time.sleep(5)  # the photo is prepared a model run at a time, and its cut-out written
+    worn = s.screenshot(window, "faces_photo_worn.png")
+    green = green_share(worn)
+    check(green > plain + 0.05, f"the preview does not show the photo face ({plain:.3f} -> {green:.3f})")
+    check(near(pixel(worn, face_cell(6)[0], face_cell(6)[1] - FACE_TILE / 2 + 1.5), (0xF0, 0xA8, 0x3B), 40),
+          "the new photo's tile is not selected")
+    check(os.path.exists(stored + ".cut.png"), "no cut-out was made for the photo")
+
+    # The Fit section: its separator under the note, then Size, Left / right and Up / down above Tilt.
+    rows = separator_rows(worn, FACE_GRID_TOP + 3 * (FACE_TILE + 32), 740)
+    check(rows, "no Fit section under the face grid")
+    x, y, _, _ = s.geometry(window)
+    s.xdotool("mousemove", "--sync", int(x + left + 144), int(y + 400))
+    for _ in range(3):
+        s.xdotool("click", 5)  # three wheel notches: 180 DIPs down
+        time.sleep(0.2)
+    time.sleep(0.4)
+    tilt_y = rows[0] - 6 + 19 + 28 + 3 * 60 + 5 + 24 + 11 - 180
+    s.screenshot(window, "faces_fit_section.png")
+    s.xdotool("mousemove", "--sync", int(x + left + 144), int(y + tilt_y))
+    s.xdotool("mousedown", 1)
+    for step in range(1, 6):
+        s.xdotool("mousemove", "--sync", int(x + left + 144 + 16 * step), int(y + tilt_y))
+        time.sleep(0.05)
+    s.xdotool("mouseup", 1)
+    time.sleep(1.5)
+    fit = ini_value(s.settings(), "face.alien.png", "fit")
+    check(fit is not None and abs(float(fit.split()[2])) > 5, f"the Tilt slider did not turn the photo ({fit})")
+    s.screenshot(window, "faces_tilted.png")
+
+    # At the end of the content: the touch-up looks, 8 DIPs above the viewport's 16 DIP margin.
+    for _ in range(12):
+        s.xdotool("click", 5)
+        time.sleep(0.1)
+    time.sleep(0.6)
+    s.screenshot(window, "faces_content_end.png")
+    s.click(window, left + 288 * 1.5 / 4, 740 - 16 - 8 - 36 + 14)  # "Natural"
+    check(ini_value(s.settings(), "look", "look") == "1", "the Natural segment did not pick the look")
+    x, y, _, _ = s.geometry(window)
+    s.xdotool("mousemove", "--sync", int(x + left + 140), int(y + 400))
+    for _ in range(12):
+        s.xdotool("click", 5)
+        time.sleep(0.1)
+    time.sleep(1.5)
+    s.screenshot(window, "faces_touch_up.png")
+
+    for _ in range(30):
+        s.xdotool("click", 4)
+        time.sleep(0.05)
+    time.sleep(0.4)
+    s.click(window, *face_cell(6), button=3)
+    time.sleep(0.5)
+    s.screenshot(window, "faces_remove_menu.png")
+    s.xdotool("key", "Down", "Return")
+    time.sleep(1)
+    settings = s.settings()
+    check(ini_value(settings, "quillmere", "face") == "0", "removing the worn photo did not fall back to My face")
+    check(not os.path.exists(stored) and not os.path.exists(stored + ".cut.png"), "the photo or its cut-out stayed")
+    check("[face.alien.png]" not in settings, "the removed photo's fit stayed in the settings")
+    s.screenshot(window, "faces_removed.png")
+
+    # A picture without a face is worn whole, and the line under the preview says why it looks so.
+    s.click(window, *face_cell(6))
+    choose_file(s, "Add a face", os.path.join(os.path.dirname(SAMPLE), "coffee.png"), "faces_file_dialog_2.png")
+    time.sleep(6)
+    shot = s.screenshot(window, "faces_no_face.png")
+    check(ini_value(s.settings(), "quillmere", "face_id") == "coffee.png", "the picture without a face is not worn")
+    message = shot.crop((16, int(FILTERS_Y + 42), 863, int(FILTERS_Y + 82)))
+    check(ImageStat.Stat(message).extrema[0][1] > 100, "nothing says that the picture has no face")
 
 
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}

@@ -1,17 +1,43 @@
 // The window's per-frame work: taking a preview frame from the shared block, and one whole paint of a
 // 1200 × 740 window after a new frame, at display scale 1 and 2 (Cairo and Pango on an image surface, as
-// on screen).
+// on screen). The Faces tab is painted whole: the built-in tiles with their pictures, four photos of the
+// user's own in a temporary faces folder, a photo face worn (its fit sliders and feature rows) and a look.
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "platform/paths.h"
 #include "settings/shared_state.h"
 #include "ui/cairo_painter.h"
 #include "ui/panel.h"
+#include "ui/thumbnail_cache.h"
 #include "ui/window_paint.h"
 
 namespace {
+
+// A faces folder of `count` photo-sized pictures (a gradient, so they are not trivially compressed).
+std::string makeFacesFolder(int count) {
+    char pattern[] = "/tmp/bench-ui-XXXXXX";
+    const std::string root = mkdtemp(pattern) ? std::string(pattern) + "/" : std::string();
+    if (root.empty()) return root;
+    std::filesystem::create_directories(root + "faces");
+    cairo_surface_t* photo = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 900, 1200);
+    cairo_t* cr = cairo_create(photo);
+    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, 0, 900, 1200);
+    cairo_pattern_add_color_stop_rgb(gradient, 0, 0.8, 0.6, 0.5);
+    cairo_pattern_add_color_stop_rgb(gradient, 1, 0.2, 0.3, 0.4);
+    cairo_set_source(cr, gradient);
+    cairo_paint(cr);
+    cairo_pattern_destroy(gradient);
+    cairo_destroy(cr);
+    for (int i = 1; i <= count; ++i)
+        cairo_surface_write_to_png(photo, (root + "faces/photo " + std::to_string(i) + ".png").c_str());
+    cairo_surface_destroy(photo);
+    return root;
+}
 
 void takeFrame(benchmark::State& run) {
     qm::SharedState shared;
@@ -36,6 +62,19 @@ void paintWindow(benchmark::State& run) {
     panel.ui.hasPreviewFrame = run.range(2) != 0;
     panel.ui.cardOpen = cardOpen;
     state.tab = static_cast<int>(run.range(3));
+    qm::ThumbnailCache thumbnails;
+    std::string facesRoot;
+    if (state.tab == 0) {
+        facesRoot = makeFacesFolder(4);
+        paths.folder = facesRoot;
+        paths.assetDir = qm::executableDir();
+        for (int i = 1; i <= 4; ++i)
+            lists.faceIds.push_back("photo " + std::to_string(i) + ".png");
+        state.face = qm::kFaceCustom;
+        state.faceId = lists.faceIds[1];
+        state.look = qm::kLookNatural;
+        thumbnails.rebuild(paths, lists, {});
+    }
     if (state.tab == 4)  // the Scenes tab with eight scenes (their snapshots not loaded)
         for (int i = 1; i <= 8; ++i) {
             lists.scenes.push_back("s" + std::to_string(i));
@@ -55,13 +94,14 @@ void paintWindow(benchmark::State& run) {
         cairo_t* cr = cairo_create(target);
         cairo_scale(cr, scale, scale);
         {
-            qm::CairoPainter painter(cr, fonts, &preview, nullptr);
+            qm::CairoPainter painter(cr, fonts, &preview, state.tab == 0 ? &thumbnails : nullptr);
             qm::paintWindow(painter, panel, 1200, 740, engine);
         }
         cairo_destroy(cr);
         cairo_surface_flush(target);
     }
     cairo_surface_destroy(target);
+    if (!facesRoot.empty()) std::filesystem::remove_all(facesRoot);
 }
 // Arguments: display scale, card open, preview frame shown, tab.
 BENCHMARK(paintWindow)

@@ -20,8 +20,6 @@ constexpr float kTileStep = 76;
 // Visitor names are long ("Hot Air Balloon"): the choices wrap three to a row.
 constexpr int kSegmentsPerRow = 3;
 
-enum MenuCommand { kRemove = 1 };
-
 constexpr const char* kAddNote =
     "Any picture. Everyone in the picture stays in front of it. Right-click one to remove it.";
 constexpr const char* kVisitorNote =
@@ -88,9 +86,7 @@ void drawBackgroundTab(DrawContext& dc, float& y) {
     Painter& p = dc.painter;
     const float left = dc.contentLeft;
 
-    p.drawText("Background", {left, y, left + kContentWidth, y + 22}, {Font::Heading, Align::Leading},
-               colours::kPrimaryText);
-    y += 30;
+    drawHeading(dc, y, "Background");
     const int tiles = static_cast<int>(panel.lists.backgrounds.size()) + 2;
     for (int i = 0; i < tiles; ++i)
         drawBackgroundTile(dc, left + (i % 3) * (kTileWidth + kTileGap), y + (i / 3) * kTileStep, i);
@@ -99,9 +95,7 @@ void drawBackgroundTab(DrawContext& dc, float& y) {
     y += 40;
     y += drawNote(dc, kAddNote, left, y, kContentWidth) + 14;
 
-    p.drawText("Room visitors", {left, y, left + kContentWidth, y + 22}, {Font::Heading, Align::Leading},
-               colours::kPrimaryText);
-    y += 30;
+    drawHeading(dc, y, "Room visitors");
     std::vector<std::string> labels{"Nobody"};
     int selected = 0;
     for (size_t i = 0; i < panel.lists.visitors.size(); ++i) {
@@ -170,10 +164,10 @@ TabClick backgroundTabClick(Panel& panel, const HitRegion& region) {
 bool backgroundTabRightClick(Panel& panel, const HitRegion& region, float x, float y) {
     if (region.kind != kHitBackgroundTile || region.index < 2) return false;
     if (!listEntry(panel.lists.backgrounds, region.index, 2)) return true;
-    const int command = panel.host.popupMenu({{"Remove", kRemove}}, x, y);
+    const bool remove = chooseRemove(panel, x, y);
     // The menu ran its own loop: the list may have changed under it.
     const std::string* entry = listEntry(panel.lists.backgrounds, region.index, 2);
-    if (command != kRemove || !entry) return true;
+    if (!remove || !entry) return true;
     const std::string name = *entry;
     const std::string folder = libraryFolder(panel.paths, "backgrounds");
     if (!removeBackgroundPicture(folder, name)) {

@@ -7,5 +7,7 @@ namespace qm {
 
 void drawFacesTab(DrawContext& dc, float& y);
 TabClick facesTabClick(Panel& panel, const HitRegion& region);
+// "Remove" on a photo tile.
+bool facesTabRightClick(Panel& panel, const HitRegion& region, float x, float y);
 
 }  // namespace qm

@@ -31,6 +31,9 @@ struct TabModule {
     bool (*rightClick)(Panel& panel, const HitRegion& region, float x, float y);
 };
 
+// The one-item "Remove" menu of a tile the user added, opened at (x, y) DIPs: whether it was chosen.
+bool chooseRemove(Panel& panel, float x, float y);
+
 // The five tabs in their order: Faces, Wear, Body, Background, Scenes.
 const TabModule& tabModule(int tab);
 

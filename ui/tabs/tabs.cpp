@@ -11,9 +11,14 @@
 
 namespace qm {
 
+bool chooseRemove(Panel& panel, float x, float y) {
+    constexpr int kRemove = 1;
+    return panel.host.popupMenu({{"Remove", kRemove}}, x, y) == kRemove;
+}
+
 const TabModule& tabModule(int tab) {
     static const TabModule kTabs[kTabCount] = {
-        {"Faces", icon::kEmoji, nullptr, drawFacesTab, facesTabClick, nullptr},
+        {"Faces", icon::kEmoji, nullptr, drawFacesTab, facesTabClick, facesTabRightClick},
         {"Wear", icon::kRedEye, drawWearTabHeader, drawWearTab, wearTabClick, nullptr},
         {"Body", icon::kContact, nullptr, drawBodyTab, bodyTabClick, nullptr},
         {"Background", icon::kPhoto, nullptr, drawBackgroundTab, backgroundTabClick, backgroundTabRightClick},

@@ -646,30 +646,43 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
         grow(buf.halfLuminance, half);
         grow(buf.halfBlurred, half);
         grow(buf.halfDark, half);
-        for (int y = 0; y < hh; ++y) {
-            const float* top = image + static_cast<size_t>(2 * y) * w * 4;
-            const float* bottom = top + static_cast<size_t>(w) * 4;
-            float* colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 4;
-            float* __restrict lum = buf.halfLuminance.data() + static_cast<size_t>(y) * hw;
-            for (int x = 0; x < hw; ++x) {
-                const F4 mean = (load(top + 8 * x) + load(top + 8 * x + 4) + load(bottom + 8 * x) +
-                                 load(bottom + 8 * x + 4)) *
-                                0.25f;
-                store(colour + 4 * x, mean);
-                lum[x] = 0.3f * mean[0] + 0.59f * mean[1] + 0.11f * mean[2];
+        // The half-size buffers are made and blurred only over the skin box's half-size pixels and as far
+        // again as the blurs reach (the luminance blur and then the dark-detail blur, or the colour blur):
+        // within the skin box that gives what blurring the whole region gives.
+        const int reach = std::max(2 * boxBlurRadius(0.03f * o, 2) + boxBlurRadius(0.0125f * o, 1),
+                                   2 * boxBlurRadius(0.025f * o, 2)) +
+                          2;
+        const int hx0 = std::max(skinBox.x0 / 2 - reach, 0), hx1 = std::min(skinBox.x1 / 2 + reach, hw - 1);
+        const int hy0 = std::max(skinBox.y0 / 2 - reach, 0), hy1 = std::min(skinBox.y1 / 2 + reach, hh - 1);
+        const int hbw = hx1 - hx0 + 1, hbh = hy1 - hy0 + 1;
+        if (hbw > 0 && hbh > 0) {
+            for (int y = hy0; y <= hy1; ++y) {
+                const float* top = image + static_cast<size_t>(2 * y) * w * 4;
+                const float* bottom = top + static_cast<size_t>(w) * 4;
+                float* colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 4;
+                float* __restrict lum = buf.halfLuminance.data() + static_cast<size_t>(y) * hw;
+                float* __restrict copy = buf.halfBlurred.data() + static_cast<size_t>(y) * hw;
+                for (int x = hx0; x <= hx1; ++x) {
+                    const F4 mean = (load(top + 8 * x) + load(top + 8 * x + 4) + load(bottom + 8 * x) +
+                                     load(bottom + 8 * x + 4)) *
+                                    0.25f;
+                    store(colour + 4 * x, mean);
+                    lum[x] = copy[x] = 0.3f * mean[0] + 0.59f * mean[1] + 0.11f * mean[2];
+                }
             }
+            const size_t corner = static_cast<size_t>(hy0) * hw + hx0;
+            boxBlur(buf.halfBlurred.data() + corner, hbw, hbh, 1, 0.03f * o, 2, buf.blur, hw);
+            for (int y = hy0; y <= hy1; ++y) {
+                const size_t row = static_cast<size_t>(y) * hw;
+                const float* __restrict blurred = buf.halfBlurred.data() + row;
+                const float* __restrict lum = buf.halfLuminance.data() + row;
+                float* __restrict dark = buf.halfDark.data() + row;
+                for (int x = hx0; x <= hx1; ++x)
+                    dark[x] = std::min(std::max((blurred[x] - lum[x]) * 25 - 0.5f, 0.0f), 1.0f);
+            }
+            boxBlur(buf.halfDark.data() + corner, hbw, hbh, 1, 0.0125f * o, 1, buf.blur, hw);
+            boxBlur(buf.halfColour.data() + corner * 4, hbw, hbh, 4, 0.025f * o, 2, buf.blur, hw * 4);
         }
-        std::copy_n(buf.halfLuminance.data(), half, buf.halfBlurred.data());
-        boxBlur(buf.halfBlurred.data(), hw, hh, 1, 0.03f * o, 2, buf.blur);
-        {
-            const float* __restrict blurred = buf.halfBlurred.data();
-            const float* __restrict lum = buf.halfLuminance.data();
-            float* __restrict dark = buf.halfDark.data();
-            for (size_t i = 0; i < half; ++i)
-                dark[i] = std::min(std::max((blurred[i] - lum[i]) * 25 - 0.5f, 0.0f), 1.0f);
-        }
-        boxBlur(buf.halfDark.data(), hw, hh, 1, 0.0125f * o, 1, buf.blur);
-        boxBlur(buf.halfColour.data(), hw, hh, 4, 0.025f * o, 2, buf.blur);
         grow(buf.upsampledRow, static_cast<size_t>(hw) * 4);
         grow(buf.neighbourSums, static_cast<size_t>(w) * 4);
         grow(buf.originalRows, static_cast<size_t>(w) * 8);

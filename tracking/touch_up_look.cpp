@@ -397,78 +397,106 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
 
 // ---- warps ----------------------------------------------------------------------------------------------
 
-// The part of the region image a warp reads, copied before it writes: the rows of its square with two
-// rows of margin, and its columns with as much.
-struct WarpSource {
-    const float* data = nullptr;
-    Box box;  // what was copied
-    int width = 0;
-};
-
-// The warp's box of half-sides `halfX` × `halfY` about the centre, within 1..width−2 × 1..height−2;
-// copies what it reads. Empty box: nothing to do.
-Box warpBox(const Layout& l, Point2 centre, float halfX, float halfY, LookBuffers& buffers,
-            WarpSource& source) {
+// The warp's box of half-sides `halfX` × `halfY` about the centre, within 1..width−2 × 1..height−2, and
+// what it may read: the box with two pixels of margin, within the region.
+Box warpBox(const Layout& l, Point2 centre, float halfX, float halfY, Box& source) {
     Box box =
         boxAround(centre.x - halfX, centre.y - halfY, centre.x + halfX, centre.y + halfY, l.width, l.height);
     box.x0 = std::max(box.x0, 1), box.y0 = std::max(box.y0, 1);
     box.x1 = std::min(box.x1, l.width - 2), box.y1 = std::min(box.y1, l.height - 2);
-    if (box.empty()) return box;
-    source.box = {std::max(box.x0 - 2, 0), std::max(box.y0 - 2, 0), std::min(box.x1 + 2, l.width - 1),
-                  std::min(box.y1 + 2, l.height - 1)};
-    source.width = source.box.x1 - source.box.x0 + 1;
-    const int rows = source.box.y1 - source.box.y0 + 1;
-    grow(buffers.warpCopy, static_cast<size_t>(rows) * source.width * 4);
-    for (int y = 0; y < rows; ++y)
-        std::memcpy(
-            buffers.warpCopy.data() + static_cast<size_t>(y) * source.width * 4,
-            buffers.roiImage.data() + (static_cast<size_t>(source.box.y0 + y) * l.width + source.box.x0) * 4,
-            static_cast<size_t>(source.width) * 4 * sizeof(float));
-    source.data = buffers.warpCopy.data();
+    source = {std::max(box.x0 - 2, 0), std::max(box.y0 - 2, 0), std::min(box.x1 + 2, l.width - 1),
+              std::min(box.y1 + 2, l.height - 1)};
     return box;
 }
 
-// Resamples the warp's square. For four pixels of a row at a time, `offsets(dx, dy, move)` gives the
-// offsets from the centre to sample at (in place of dx, dy) and, in `move`, which of the four change.
-// Sample positions are bilinear in the copy, clamped to it (the −0.5 turns a pixel centre into an index).
+// Resamples the warp's box of the region image in place. For four pixels of a row at a time,
+// `offsets(dx, dy)` turns the offsets from the centre into those to sample at and returns which of the
+// four move. Samples are bilinear in the unwarped image within `source`, clamped to it (the −0.5 turns a
+// pixel centre into an index). No sample lies more than `reach` rows from its pixel: a finished row
+// waits in buffers.warpCopy until no later row can read the original under it, and only then is written
+// over it (only the pixels that moved).
 template <class Offsets>
-void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& box, const WarpSource& source,
-              Offsets&& offsets) {
+void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& box, const Box& source,
+              int reach, Offsets&& offsets) {
+    const int held = std::min(reach, box.y1 - box.y0) + 1;
+    const int blocks = (box.x1 - box.x0) / 4 + 1;
+    const size_t heldValues = static_cast<size_t>(blocks) * 16;
+    // Sized for the whole box, as if every row were held: a stronger warp on a face of the same size then
+    // needs nothing more.
+    const int rows = box.y1 - box.y0 + 1;
+    grow(buffers.warpCopy, static_cast<size_t>(rows) * heldValues);
+    grow(buffers.warpSpans, static_cast<size_t>(rows) * 2);
+    float* image = buffers.roiImage.data();
+    const size_t rowValues = static_cast<size_t>(l.width) * 4;
+    // Row `y` of the box, once finished: its moved pixels go back into the image.
+    auto flush = [&](int y) {
+        const int slot = (y - box.y0) % held;
+        const int x0 = buffers.warpSpans[2 * slot], x1 = buffers.warpSpans[2 * slot + 1];
+        if (x0 <= x1)
+            std::memcpy(image + y * rowValues + x0 * 4,
+                        buffers.warpCopy.data() + slot * heldValues + (x0 - box.x0) * 4,
+                        static_cast<size_t>(x1 - x0 + 1) * 4 * sizeof(float));
+    };
     const F4 lanes{0.5f, 1.5f, 2.5f, 3.5f};
-    const F4 lo{static_cast<float>(source.box.x0), static_cast<float>(source.box.y0), 0, 0};
-    const float maxX = static_cast<float>(source.box.x1), maxY = static_cast<float>(source.box.y1);
-    const size_t rowValues = static_cast<size_t>(source.width) * 4;
+    const float minX = static_cast<float>(source.x0), minY = static_cast<float>(source.y0);
+    const float maxX = static_cast<float>(source.x1), maxY = static_cast<float>(source.y1);
     for (int y = box.y0; y <= box.y1; ++y) {
+        if (y - held >= box.y0) flush(y - held);
+        const int slot = (y - box.y0) % held;
+        float* out = buffers.warpCopy.data() + slot * heldValues - static_cast<size_t>(box.x0) * 4;
+        int first = box.x1 + 1, last = box.x0 - 1;
         const F4 dy = splat(static_cast<float>(y) + 0.5f - centre.y);
-        float* row = buffers.roiImage.data() + static_cast<size_t>(y) * l.width * 4;
+        const float* row = image + y * rowValues;
         for (int x = box.x0; x <= box.x1; x += 4) {
             const F4 dx = static_cast<float>(x) - centre.x + lanes;
             F4 sx = dx, sy = dy;
             I4 move = offsets(sx, sy);
             move &= (F4{0, 1, 2, 3} + static_cast<float>(x)) <= static_cast<float>(box.x1);
-            if (!(move[0] | move[1] | move[2] | move[3])) continue;
-            sx = min4(max4(sx + (centre.x - 0.5f), splat(lo[0])), splat(maxX));
-            sy = min4(max4(sy + (centre.y - 0.5f), splat(lo[1])), splat(maxY));
-            // The top-left neighbour at most one before the last column and row (the copy is at least
+            if (!(move[0] | move[1] | move[2] | move[3])) {
+                // Between moved pixels (the moving part of a row is one run, but whatever happens the
+                // kept row must hold every pixel from its first moved one on).
+                if (first <= box.x1)
+                    for (int k = 0; k < 4; ++k)
+                        store(out + (x + k) * 4, load(row + std::min(x + k, box.x1) * 4));
+                continue;
+            }
+            first = std::min(first, x), last = std::min(x + 3, box.x1);
+            sx = min4(max4(sx + (centre.x - 0.5f), splat(minX)), splat(maxX));
+            sy = min4(max4(sy + (centre.y - 0.5f), splat(minY)), splat(maxY));
+            // The top-left neighbour at most one before the last column and row (the source is at least
             // three wide and high), with a weight of up to 1 for the next: no edge cases below.
             const F4 left =
                 min4(__builtin_convertvector(__builtin_convertvector(sx, I4), F4), splat(maxX - 1));
             const F4 top =
                 min4(__builtin_convertvector(__builtin_convertvector(sy, I4), F4), splat(maxY - 1));
             const F4 fx = sx - left, fy = sy - top;
-            const I4 offset = __builtin_convertvector(
-                (top - lo[1]) * static_cast<float>(rowValues) + (left - lo[0]) * 4, I4);
+            // In whole numbers: a float would lose pixels in a region of over 2²⁴ values.
+            const I4 offset = __builtin_convertvector(top, I4) * static_cast<int>(rowValues) +
+                              __builtin_convertvector(left, I4) * 4;
             for (int k = 0; k < 4; ++k) {
-                if (!move[k]) continue;
-                const float* a = source.data + offset[k];
+                if (!move[k]) {
+                    store(out + (x + k) * 4, load(row + std::min(x + k, box.x1) * 4));
+                    continue;
+                }
+                const float* a = image + offset[k];
                 const F4 pa = load(a), pb = load(a + 4), pc = load(a + rowValues),
                          pd = load(a + rowValues + 4);
                 const F4 upper = pa + (pb - pa) * fx[k];
                 const F4 lower = pc + (pd - pc) * fx[k];
-                store(row + (x + k) * 4, upper + (lower - upper) * fy[k]);
+                store(out + (x + k) * 4, upper + (lower - upper) * fy[k]);
             }
         }
+        buffers.warpSpans[2 * slot] = first;
+        buffers.warpSpans[2 * slot + 1] = last;
     }
+    for (int y = std::max(box.y1 - held + 1, box.y0); y <= box.y1; ++y)
+        flush(y);
+}
+
+// How many rows a warp that moves points by up to `moves` pixels may read away from a pixel (the
+// bilinear neighbour and rounding included).
+int reachOf(float moves) {
+    return static_cast<int>(std::min(std::abs(moves), 1e6f)) + 3;
 }
 
 // Samples the unwarped image at centre + (1 + s·e²)·D·axis + E·axis⊥ with e = max(0, 1 − D²/A² − E²/B²):
@@ -476,15 +504,16 @@ void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& b
 void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis, float a, float b, float s,
               Box& touched) {
     a = std::max(a, 1.0f), b = std::max(b, 1.0f);
-    WarpSource source;
     // Only the ellipse moves (e > 0): the box is the tilted ellipse's bounds, not the square about it.
     const float halfX = std::sqrt(a * a * axis.x * axis.x + b * b * axis.y * axis.y) + 1;
     const float halfY = std::sqrt(a * a * axis.y * axis.y + b * b * axis.x * axis.x) + 1;
-    const Box box = warpBox(l, centre, halfX, halfY, buffers, source);
+    Box source;
+    const Box box = warpBox(l, centre, halfX, halfY, source);
     if (box.empty()) return;
     touched.add(box);
     const float ia2 = 1 / (a * a), ib2 = 1 / (b * b);
-    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+    // A point moves along the axis by s·e²·D, at most max t(1 − t²)² ≈ 0.286 times |s|·A (t = D/A).
+    resample(l, buffers, centre, box, source, reachOf(0.29f * s * a), [&](F4& dx, F4& dy) {
         const F4 along = dx * axis.x + dy * axis.y;
         const F4 across = dy * axis.x - dx * axis.y;
         const F4 e = 1 - along * along * ia2 - across * across * ib2;
@@ -498,12 +527,13 @@ void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis,
 // Samples the unwarped image at centre + (1 − (1 − t²)²·s)·δ, t = min(|δ|/R, 1): s > 0 magnifies.
 void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radius, float s, Box& touched) {
     radius = std::max(radius, 1.0f);
-    WarpSource source;
-    const Box box = warpBox(l, centre, radius, radius, buffers, source);
+    Box source;
+    const Box box = warpBox(l, centre, radius, radius, source);
     if (box.empty()) return;
     touched.add(box);
     const float ir2 = 1 / (radius * radius);
-    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+    // A point moves by (1 − t²)²·s·|δ|, at most max t(1 − t²)² ≈ 0.286 times |s|·R.
+    resample(l, buffers, centre, box, source, reachOf(0.29f * s * radius), [&](F4& dx, F4& dy) {
         const F4 t2 = (dx * dx + dy * dy) * ir2;
         const F4 k = 1 - t2;
         const F4 f = 1 - k * k * s;

@@ -90,7 +90,8 @@ struct LookBuffers {
     std::vector<float> multiplyLayer;
     std::vector<float> softLightLayer;
     std::vector<uint8_t> ovalMask;  // 1 inside the face oval
-    std::vector<float> warpCopy;    // the part a shape warp reads, copied before it writes
+    std::vector<float> warpCopy;    // a shape warp's finished rows, kept until no row reads under them
+    std::vector<int> warpSpans;     // for each, the first and last pixel that moved
     BoxBlurScratch blur;
 };
 

@@ -14,8 +14,46 @@
 #include "tracking/face_geometry.h"
 #include "tracking/sample_bilinear.h"
 
+// The pixel work is built twice: for any x86-64 processor and, in touch_up_look_avx2.cpp, for those
+// with AVX2 and FMA (QM_LOOK_AVX2_BUILD), in namespace avx2 with its own box blur; applyLookParameters
+// picks one at run time. Both give the same picture but for rounding.
+#if defined(QM_LOOK_AVX2_BUILD)
+#define QM_LOOK_ISA avx2
+#else
+#define QM_LOOK_ISA portable
+#endif
+
 namespace qm {
+#if defined(QM_LOOK_AVX2_BUILD)
+namespace avx2 {
+int boxBlurRadius(float sigma, int passes);
+void boxBlur(float* buffer, int width, int height, int channels, float sigma, int passes,
+             BoxBlurScratch& scratch, int rowStride = 0);
+}  // namespace avx2
+#endif
+
+// The work on a region that has passed every check (see applyLookParameters), per build.
+namespace portable {
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi);
+}
+namespace avx2 {
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi);
+}
+
+namespace QM_LOOK_ISA {
 namespace {
+
+// The box blur of this build (qualified: the scratch's namespace would bring in the other one too).
+void blurBox(float* buffer, int width, int height, int channels, float sigma, int passes,
+             BoxBlurScratch& scratch, int rowStride) {
+#if defined(QM_LOOK_AVX2_BUILD)
+    avx2::boxBlur(buffer, width, height, channels, sigma, passes, scratch, rowStride);
+#else
+    qm::boxBlur(buffer, width, height, channels, sigma, passes, scratch, rowStride);
+#endif
+}
 
 // An effect runs only above this value.
 constexpr float kRuns = 0.01f;
@@ -545,7 +583,7 @@ void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radiu
 
 // ---- frame in and out -----------------------------------------------------------------------------------
 
-bool finite(Point2 p) {
+[[maybe_unused]] bool finite(Point2 p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
@@ -701,7 +739,7 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
                 }
             }
             const size_t corner = static_cast<size_t>(hy0) * hw + hx0;
-            boxBlur(buf.halfBlurred.data() + corner, hbw, hbh, 1, 0.03f * o, 2, buf.blur, hw);
+            blurBox(buf.halfBlurred.data() + corner, hbw, hbh, 1, 0.03f * o, 2, buf.blur, hw);
             for (int y = hy0; y <= hy1; ++y) {
                 const size_t row = static_cast<size_t>(y) * hw;
                 const float* __restrict blurred = buf.halfBlurred.data() + row;
@@ -710,8 +748,8 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
                 for (int x = hx0; x <= hx1; ++x)
                     dark[x] = std::min(std::max((blurred[x] - lum[x]) * 25 - 0.5f, 0.0f), 1.0f);
             }
-            boxBlur(buf.halfDark.data() + corner, hbw, hbh, 1, 0.0125f * o, 1, buf.blur, hw);
-            boxBlur(buf.halfColour.data() + corner * 4, hbw, hbh, 4, 0.025f * o, 2, buf.blur, hw * 4);
+            blurBox(buf.halfDark.data() + corner, hbw, hbh, 1, 0.0125f * o, 1, buf.blur, hw);
+            blurBox(buf.halfColour.data() + corner * 4, hbw, hbh, 4, 0.025f * o, 2, buf.blur, hw * 4);
         }
         grow(buf.upsampledRow, static_cast<size_t>(hw) * 4);
         grow(buf.neighbourSums, static_cast<size_t>(w) * 4);
@@ -964,7 +1002,7 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         b.x1 = std::min(b.x1 + r, l.width - 1), b.y1 = std::min(b.y1 + r, l.height - 1);
         touched.add(b);
         const int bw = b.x1 - b.x0 + 1, bh = b.y1 - b.y0 + 1;
-        boxBlur(layer->at(b.x0, b.y0), bw, bh, 4, sigma, 1, buf.blur, l.width * 4);
+        blurBox(layer->at(b.x0, b.y0), bw, bh, 4, sigma, 1, buf.blur, l.width * 4);
         const F4 neutral = splat(isMultiply ? 1.0f : 0.5f);
         for (int y = b.y0; y <= b.y1; ++y) {
             float* lay = layer->at(b.x0, y);
@@ -1025,6 +1063,49 @@ OvalBox ovalBox(const LandmarkSet& set) {
 
 }  // namespace
 
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi) {
+    Layout l;
+    l.set = &set;
+    l.width = roi.width;
+    l.height = roi.height;
+    l.originX = static_cast<float>(roi.x);
+    l.originY = static_cast<float>(roi.y);
+    const Point2 mid{(face.leftEye.x + face.rightEye.x) / 2, (face.leftEye.y + face.rightEye.y) / 2};
+    l.eyeMid = l.local(mid);
+    l.o = lengthOf(minus(face.rightEye, face.leftEye));
+    l.roll = face.roll;
+    l.c = std::cos(face.roll);
+    l.s = std::sin(face.roll);
+    const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
+    l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
+
+    const size_t n = l.pixels();
+    grow(buf.roiImage, n * 4);
+    grow(buf.skinMask, n);
+    grow(buf.protectMask, n);
+    grow(buf.skinSpans, static_cast<size_t>(l.height) * 2);
+    grow(buf.weights, static_cast<size_t>(l.width));
+    copyIn(frame, roi, buf.roiImage.data());
+
+    // What the steps change; only that is written back (the rest would give the same bytes again).
+    Box touched;
+    const Box skinBox = masks(l, face, buf);
+    smoothAndGlow(l, p, buf, skinBox, touched);
+    contour(l, p, buf, touched);
+    const OvalBox ob = ovalBox(set);
+    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf, touched);
+    shapeChanges(l, p, face, buf, touched);
+    if (!touched.empty()) copyOut(buf.roiImage.data(), roi, touched, frame);
+    return roi;
+}
+
+}  // namespace QM_LOOK_ISA
+
+#if !defined(QM_LOOK_AVX2_BUILD)
+
+using namespace portable;
+
 LookParameters lookParameters(int look, bool masculine, float strength) {
     if (look < kLookNatural || look > kLookBold) return {};
     const float s = strength > 0 ? strength : 0;  // a NaN strength counts as 0 too
@@ -1082,40 +1163,13 @@ LookRegion applyLookParameters(LookBuffers& buf, const LookPixels& frame, const 
         if (!finite(q)) return {};
     const LookRegion roi = lookRegion(set, face, frame.width, frame.height);
     if (roi.empty()) return roi;
-
-    Layout l;
-    l.set = &set;
-    l.width = roi.width;
-    l.height = roi.height;
-    l.originX = static_cast<float>(roi.x);
-    l.originY = static_cast<float>(roi.y);
-    const Point2 mid{(face.leftEye.x + face.rightEye.x) / 2, (face.leftEye.y + face.rightEye.y) / 2};
-    l.eyeMid = l.local(mid);
-    l.o = lengthOf(minus(face.rightEye, face.leftEye));
-    l.roll = face.roll;
-    l.c = std::cos(face.roll);
-    l.s = std::sin(face.roll);
-    const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
-    l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
-
-    const size_t n = l.pixels();
-    grow(buf.roiImage, n * 4);
-    grow(buf.skinMask, n);
-    grow(buf.protectMask, n);
-    grow(buf.skinSpans, static_cast<size_t>(l.height) * 2);
-    grow(buf.weights, static_cast<size_t>(l.width));
-    copyIn(frame, roi, buf.roiImage.data());
-
-    // What the steps change; only that is written back (the rest would give the same bytes again).
-    Box touched;
-    const Box skinBox = masks(l, face, buf);
-    smoothAndGlow(l, p, buf, skinBox, touched);
-    contour(l, p, buf, touched);
-    const OvalBox ob = ovalBox(set);
-    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf, touched);
-    shapeChanges(l, p, face, buf, touched);
-    if (!touched.empty()) copyOut(buf.roiImage.data(), roi, touched, frame);
-    return roi;
+#if defined(QM_LOOK_HAS_AVX2_BUILD)
+    static const bool avx2Fma = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (avx2Fma) return avx2::lookKernels(buf, frame, set, face, p, roi);
+#endif
+    return portable::lookKernels(buf, frame, set, face, p, roi);
 }
+
+#endif
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "tracking/touch_up_look.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -1106,6 +1107,14 @@ LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const Landmark
 
 using namespace portable;
 
+namespace {
+std::atomic<bool> portableOnly{false};
+}
+
+void useLookPortableBuild(bool only) {
+    portableOnly.store(only, std::memory_order_relaxed);
+}
+
 LookParameters lookParameters(int look, bool masculine, float strength) {
     if (look < kLookNatural || look > kLookBold) return {};
     const float s = strength > 0 ? strength : 0;  // a NaN strength counts as 0 too
@@ -1165,7 +1174,8 @@ LookRegion applyLookParameters(LookBuffers& buf, const LookPixels& frame, const 
     if (roi.empty()) return roi;
 #if defined(QM_LOOK_HAS_AVX2_BUILD)
     static const bool avx2Fma = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (avx2Fma) return avx2::lookKernels(buf, frame, set, face, p, roi);
+    if (avx2Fma && !portableOnly.load(std::memory_order_relaxed))
+        return avx2::lookKernels(buf, frame, set, face, p, roi);
 #endif
     return portable::lookKernels(buf, frame, set, face, p, roi);
 }

@@ -104,4 +104,9 @@ LookRegion applyLook(LookBuffers& buffers, const LookPixels& frame, const Landma
 LookRegion applyLookParameters(LookBuffers& buffers, const LookPixels& frame, const LandmarkSet& landmarks,
                                const FaceGeometry& face, const LookParameters& parameters);
 
+// On x86-64 the pixel work is built twice, and applyLookParameters takes the AVX2 and FMA build where the
+// processor has them (the same picture but for rounding). True: the portable build always (for the tests
+// that compare the two).
+void useLookPortableBuild(bool portableOnly);
+
 }  // namespace qm

@@ -409,26 +409,30 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
     layer.dirty.add(box);
     const F4 c = colourOf(colour);
     const int segments = std::max(n - 1, 1);
+    const F4 lanes{0.5f, 1.5f, 2.5f, 3.5f};
     for (int y = box.y0; y <= box.y1; ++y) {
         const float py = static_cast<float>(y) + 0.5f;
         const uint8_t* ovalRow = outsideOval ? outsideOval + static_cast<size_t>(y) * l.width : nullptr;
-        for (int x = box.x0; x <= box.x1; ++x) {
-            if (ovalRow && ovalRow[x]) continue;
-            const float px = static_cast<float>(x) + 0.5f;
-            float best = INFINITY;
+        // Four pixels at a time: the distance to the nearest segment, then each pixel's strokes.
+        for (int x = box.x0; x <= box.x1; x += 4) {
+            const F4 px = static_cast<float>(x) + lanes;
+            F4 best = splat(INFINITY);
             for (int i = 0; i < segments; ++i) {
                 const Point2 a = points[i], b = points[std::min(i + 1, n - 1)];
                 const float ex = b.x - a.x, ey = b.y - a.y;
                 const float len2 = std::max(ex * ex + ey * ey, 1e-6f);
-                const float t = clamp01(((px - a.x) * ex + (py - a.y) * ey) / len2);
-                const float qx = a.x + t * ex - px, qy = a.y + t * ey - py;
-                best = std::min(best, qx * qx + qy * qy);
+                const F4 t = clamp4(((px - a.x) * ex + (py - a.y) * ey) / len2);
+                const F4 qx = a.x + t * ex - px, qy = a.y + t * ey - py;
+                best = min4(best, qx * qx + qy * qy);
             }
-            const float d = std::sqrt(best);
-            float* v = layer.at(x, y);
-            for (float w : widths) {
-                const float coverage = clamp01(w / 2 - d + 0.5f);
-                if (coverage > 0) Layer::mix(v, c, clamp01(coverage * weight));
+            const F4 d = sqrt4(best);
+            for (int k = 0; k < 4 && x + k <= box.x1; ++k) {
+                if (ovalRow && ovalRow[x + k]) continue;
+                float* v = layer.at(x + k, y);
+                for (float w : widths) {
+                    const float coverage = clamp01(w / 2 - d[k] + 0.5f);
+                    if (coverage > 0) Layer::mix(v, c, clamp01(coverage * weight));
+                }
             }
         }
     }

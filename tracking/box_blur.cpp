@@ -126,6 +126,10 @@ void verticalPass(const float* rows, int values, int height, int r, float* sums,
 
 }  // namespace
 
+#if defined(QM_LOOK_AVX2_BUILD)
+namespace avx2 {
+#endif
+
 int boxBlurRadius(float sigma, int passes) {
     const float k = passes > 1 ? 1.2f : 1.7f;
     const float r = std::floor(k * sigma + 0.5f);
@@ -147,5 +151,9 @@ void boxBlur(float* buffer, int width, int height, int channels, float sigma, in
         verticalPass(scratch.rows.data(), values, height, r, scratch.sums.data(), buffer, stride);
     }
 }
+
+#if defined(QM_LOOK_AVX2_BUILD)
+}  // namespace avx2
+#endif
 
 }  // namespace qm

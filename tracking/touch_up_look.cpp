@@ -1,6 +1,7 @@
 #include "tracking/touch_up_look.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -14,8 +15,46 @@
 #include "tracking/face_geometry.h"
 #include "tracking/sample_bilinear.h"
 
+// The pixel work is built twice: for any x86-64 processor and, in touch_up_look_avx2.cpp, for those
+// with AVX2 and FMA (QM_LOOK_AVX2_BUILD), in namespace avx2 with its own box blur; applyLookParameters
+// picks one at run time. Both give the same picture but for rounding.
+#if defined(QM_LOOK_AVX2_BUILD)
+#define QM_LOOK_ISA avx2
+#else
+#define QM_LOOK_ISA portable
+#endif
+
 namespace qm {
+#if defined(QM_LOOK_AVX2_BUILD)
+namespace avx2 {
+int boxBlurRadius(float sigma, int passes);
+void boxBlur(float* buffer, int width, int height, int channels, float sigma, int passes,
+             BoxBlurScratch& scratch, int rowStride = 0);
+}  // namespace avx2
+#endif
+
+// The work on a region that has passed every check (see applyLookParameters), per build.
+namespace portable {
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi);
+}
+namespace avx2 {
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi);
+}
+
+namespace QM_LOOK_ISA {
 namespace {
+
+// The box blur of this build (qualified: the scratch's namespace would bring in the other one too).
+void blurBox(float* buffer, int width, int height, int channels, float sigma, int passes,
+             BoxBlurScratch& scratch, int rowStride) {
+#if defined(QM_LOOK_AVX2_BUILD)
+    avx2::boxBlur(buffer, width, height, channels, sigma, passes, scratch, rowStride);
+#else
+    qm::boxBlur(buffer, width, height, channels, sigma, passes, scratch, rowStride);
+#endif
+}
 
 // An effect runs only above this value.
 constexpr float kRuns = 0.01f;
@@ -370,26 +409,30 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
     layer.dirty.add(box);
     const F4 c = colourOf(colour);
     const int segments = std::max(n - 1, 1);
+    const F4 lanes{0.5f, 1.5f, 2.5f, 3.5f};
     for (int y = box.y0; y <= box.y1; ++y) {
         const float py = static_cast<float>(y) + 0.5f;
         const uint8_t* ovalRow = outsideOval ? outsideOval + static_cast<size_t>(y) * l.width : nullptr;
-        for (int x = box.x0; x <= box.x1; ++x) {
-            if (ovalRow && ovalRow[x]) continue;
-            const float px = static_cast<float>(x) + 0.5f;
-            float best = INFINITY;
+        // Four pixels at a time: the distance to the nearest segment, then each pixel's strokes.
+        for (int x = box.x0; x <= box.x1; x += 4) {
+            const F4 px = static_cast<float>(x) + lanes;
+            F4 best = splat(INFINITY);
             for (int i = 0; i < segments; ++i) {
                 const Point2 a = points[i], b = points[std::min(i + 1, n - 1)];
                 const float ex = b.x - a.x, ey = b.y - a.y;
                 const float len2 = std::max(ex * ex + ey * ey, 1e-6f);
-                const float t = clamp01(((px - a.x) * ex + (py - a.y) * ey) / len2);
-                const float qx = a.x + t * ex - px, qy = a.y + t * ey - py;
-                best = std::min(best, qx * qx + qy * qy);
+                const F4 t = clamp4(((px - a.x) * ex + (py - a.y) * ey) / len2);
+                const F4 qx = a.x + t * ex - px, qy = a.y + t * ey - py;
+                best = min4(best, qx * qx + qy * qy);
             }
-            const float d = std::sqrt(best);
-            float* v = layer.at(x, y);
-            for (float w : widths) {
-                const float coverage = clamp01(w / 2 - d + 0.5f);
-                if (coverage > 0) Layer::mix(v, c, clamp01(coverage * weight));
+            const F4 d = sqrt4(best);
+            for (int k = 0; k < 4 && x + k <= box.x1; ++k) {
+                if (ovalRow && ovalRow[x + k]) continue;
+                float* v = layer.at(x + k, y);
+                for (float w : widths) {
+                    const float coverage = clamp01(w / 2 - d[k] + 0.5f);
+                    if (coverage > 0) Layer::mix(v, c, clamp01(coverage * weight));
+                }
             }
         }
     }
@@ -397,78 +440,106 @@ void strokePolyline(const Layout& l, const Point2* points, int n, std::span<cons
 
 // ---- warps ----------------------------------------------------------------------------------------------
 
-// The part of the region image a warp reads, copied before it writes: the rows of its square with two
-// rows of margin, and its columns with as much.
-struct WarpSource {
-    const float* data = nullptr;
-    Box box;  // what was copied
-    int width = 0;
-};
-
-// The warp's box of half-sides `halfX` × `halfY` about the centre, within 1..width−2 × 1..height−2;
-// copies what it reads. Empty box: nothing to do.
-Box warpBox(const Layout& l, Point2 centre, float halfX, float halfY, LookBuffers& buffers,
-            WarpSource& source) {
+// The warp's box of half-sides `halfX` × `halfY` about the centre, within 1..width−2 × 1..height−2, and
+// what it may read: the box with two pixels of margin, within the region.
+Box warpBox(const Layout& l, Point2 centre, float halfX, float halfY, Box& source) {
     Box box =
         boxAround(centre.x - halfX, centre.y - halfY, centre.x + halfX, centre.y + halfY, l.width, l.height);
     box.x0 = std::max(box.x0, 1), box.y0 = std::max(box.y0, 1);
     box.x1 = std::min(box.x1, l.width - 2), box.y1 = std::min(box.y1, l.height - 2);
-    if (box.empty()) return box;
-    source.box = {std::max(box.x0 - 2, 0), std::max(box.y0 - 2, 0), std::min(box.x1 + 2, l.width - 1),
-                  std::min(box.y1 + 2, l.height - 1)};
-    source.width = source.box.x1 - source.box.x0 + 1;
-    const int rows = source.box.y1 - source.box.y0 + 1;
-    grow(buffers.warpCopy, static_cast<size_t>(rows) * source.width * 4);
-    for (int y = 0; y < rows; ++y)
-        std::memcpy(
-            buffers.warpCopy.data() + static_cast<size_t>(y) * source.width * 4,
-            buffers.roiImage.data() + (static_cast<size_t>(source.box.y0 + y) * l.width + source.box.x0) * 4,
-            static_cast<size_t>(source.width) * 4 * sizeof(float));
-    source.data = buffers.warpCopy.data();
+    source = {std::max(box.x0 - 2, 0), std::max(box.y0 - 2, 0), std::min(box.x1 + 2, l.width - 1),
+              std::min(box.y1 + 2, l.height - 1)};
     return box;
 }
 
-// Resamples the warp's square. For four pixels of a row at a time, `offsets(dx, dy, move)` gives the
-// offsets from the centre to sample at (in place of dx, dy) and, in `move`, which of the four change.
-// Sample positions are bilinear in the copy, clamped to it (the −0.5 turns a pixel centre into an index).
+// Resamples the warp's box of the region image in place. For four pixels of a row at a time,
+// `offsets(dx, dy)` turns the offsets from the centre into those to sample at and returns which of the
+// four move. Samples are bilinear in the unwarped image within `source`, clamped to it (the −0.5 turns a
+// pixel centre into an index). No sample lies more than `reach` rows from its pixel: a finished row
+// waits in buffers.warpCopy until no later row can read the original under it, and only then is written
+// over it (only the pixels that moved).
 template <class Offsets>
-void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& box, const WarpSource& source,
-              Offsets&& offsets) {
+void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& box, const Box& source,
+              int reach, Offsets&& offsets) {
+    const int held = std::min(reach, box.y1 - box.y0) + 1;
+    const int blocks = (box.x1 - box.x0) / 4 + 1;
+    const size_t heldValues = static_cast<size_t>(blocks) * 16;
+    // Sized for the whole box, as if every row were held: a stronger warp on a face of the same size then
+    // needs nothing more.
+    const int rows = box.y1 - box.y0 + 1;
+    grow(buffers.warpCopy, static_cast<size_t>(rows) * heldValues);
+    grow(buffers.warpSpans, static_cast<size_t>(rows) * 2);
+    float* image = buffers.roiImage.data();
+    const size_t rowValues = static_cast<size_t>(l.width) * 4;
+    // Row `y` of the box, once finished: its moved pixels go back into the image.
+    auto flush = [&](int y) {
+        const int slot = (y - box.y0) % held;
+        const int x0 = buffers.warpSpans[2 * slot], x1 = buffers.warpSpans[2 * slot + 1];
+        if (x0 <= x1)
+            std::memcpy(image + y * rowValues + x0 * 4,
+                        buffers.warpCopy.data() + slot * heldValues + (x0 - box.x0) * 4,
+                        static_cast<size_t>(x1 - x0 + 1) * 4 * sizeof(float));
+    };
     const F4 lanes{0.5f, 1.5f, 2.5f, 3.5f};
-    const F4 lo{static_cast<float>(source.box.x0), static_cast<float>(source.box.y0), 0, 0};
-    const float maxX = static_cast<float>(source.box.x1), maxY = static_cast<float>(source.box.y1);
-    const size_t rowValues = static_cast<size_t>(source.width) * 4;
+    const float minX = static_cast<float>(source.x0), minY = static_cast<float>(source.y0);
+    const float maxX = static_cast<float>(source.x1), maxY = static_cast<float>(source.y1);
     for (int y = box.y0; y <= box.y1; ++y) {
+        if (y - held >= box.y0) flush(y - held);
+        const int slot = (y - box.y0) % held;
+        float* out = buffers.warpCopy.data() + slot * heldValues - static_cast<size_t>(box.x0) * 4;
+        int first = box.x1 + 1, last = box.x0 - 1;
         const F4 dy = splat(static_cast<float>(y) + 0.5f - centre.y);
-        float* row = buffers.roiImage.data() + static_cast<size_t>(y) * l.width * 4;
+        const float* row = image + y * rowValues;
         for (int x = box.x0; x <= box.x1; x += 4) {
             const F4 dx = static_cast<float>(x) - centre.x + lanes;
             F4 sx = dx, sy = dy;
             I4 move = offsets(sx, sy);
             move &= (F4{0, 1, 2, 3} + static_cast<float>(x)) <= static_cast<float>(box.x1);
-            if (!(move[0] | move[1] | move[2] | move[3])) continue;
-            sx = min4(max4(sx + (centre.x - 0.5f), splat(lo[0])), splat(maxX));
-            sy = min4(max4(sy + (centre.y - 0.5f), splat(lo[1])), splat(maxY));
-            // The top-left neighbour at most one before the last column and row (the copy is at least
+            if (!(move[0] | move[1] | move[2] | move[3])) {
+                // Between moved pixels (the moving part of a row is one run, but whatever happens the
+                // kept row must hold every pixel from its first moved one on).
+                if (first <= box.x1)
+                    for (int k = 0; k < 4; ++k)
+                        store(out + (x + k) * 4, load(row + std::min(x + k, box.x1) * 4));
+                continue;
+            }
+            first = std::min(first, x), last = std::min(x + 3, box.x1);
+            sx = min4(max4(sx + (centre.x - 0.5f), splat(minX)), splat(maxX));
+            sy = min4(max4(sy + (centre.y - 0.5f), splat(minY)), splat(maxY));
+            // The top-left neighbour at most one before the last column and row (the source is at least
             // three wide and high), with a weight of up to 1 for the next: no edge cases below.
             const F4 left =
                 min4(__builtin_convertvector(__builtin_convertvector(sx, I4), F4), splat(maxX - 1));
             const F4 top =
                 min4(__builtin_convertvector(__builtin_convertvector(sy, I4), F4), splat(maxY - 1));
             const F4 fx = sx - left, fy = sy - top;
-            const I4 offset = __builtin_convertvector(
-                (top - lo[1]) * static_cast<float>(rowValues) + (left - lo[0]) * 4, I4);
+            // In whole numbers: a float would lose pixels in a region of over 2²⁴ values.
+            const I4 offset = __builtin_convertvector(top, I4) * static_cast<int>(rowValues) +
+                              __builtin_convertvector(left, I4) * 4;
             for (int k = 0; k < 4; ++k) {
-                if (!move[k]) continue;
-                const float* a = source.data + offset[k];
+                if (!move[k]) {
+                    store(out + (x + k) * 4, load(row + std::min(x + k, box.x1) * 4));
+                    continue;
+                }
+                const float* a = image + offset[k];
                 const F4 pa = load(a), pb = load(a + 4), pc = load(a + rowValues),
                          pd = load(a + rowValues + 4);
                 const F4 upper = pa + (pb - pa) * fx[k];
                 const F4 lower = pc + (pd - pc) * fx[k];
-                store(row + (x + k) * 4, upper + (lower - upper) * fy[k]);
+                store(out + (x + k) * 4, upper + (lower - upper) * fy[k]);
             }
         }
+        buffers.warpSpans[2 * slot] = first;
+        buffers.warpSpans[2 * slot + 1] = last;
     }
+    for (int y = std::max(box.y1 - held + 1, box.y0); y <= box.y1; ++y)
+        flush(y);
+}
+
+// How many rows a warp that moves points by up to `moves` pixels may read away from a pixel (the
+// bilinear neighbour and rounding included).
+int reachOf(float moves) {
+    return static_cast<int>(std::min(std::abs(moves), 1e6f)) + 3;
 }
 
 // Samples the unwarped image at centre + (1 + s·e²)·D·axis + E·axis⊥ with e = max(0, 1 − D²/A² − E²/B²):
@@ -476,15 +547,16 @@ void resample(const Layout& l, LookBuffers& buffers, Point2 centre, const Box& b
 void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis, float a, float b, float s,
               Box& touched) {
     a = std::max(a, 1.0f), b = std::max(b, 1.0f);
-    WarpSource source;
     // Only the ellipse moves (e > 0): the box is the tilted ellipse's bounds, not the square about it.
     const float halfX = std::sqrt(a * a * axis.x * axis.x + b * b * axis.y * axis.y) + 1;
     const float halfY = std::sqrt(a * a * axis.y * axis.y + b * b * axis.x * axis.x) + 1;
-    const Box box = warpBox(l, centre, halfX, halfY, buffers, source);
+    Box source;
+    const Box box = warpBox(l, centre, halfX, halfY, source);
     if (box.empty()) return;
     touched.add(box);
     const float ia2 = 1 / (a * a), ib2 = 1 / (b * b);
-    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+    // A point moves along the axis by s·e²·D, at most max t(1 − t²)² ≈ 0.286 times |s|·A (t = D/A).
+    resample(l, buffers, centre, box, source, reachOf(0.29f * s * a), [&](F4& dx, F4& dy) {
         const F4 along = dx * axis.x + dy * axis.y;
         const F4 across = dy * axis.x - dx * axis.y;
         const F4 e = 1 - along * along * ia2 - across * across * ib2;
@@ -498,12 +570,13 @@ void axisWarp(const Layout& l, LookBuffers& buffers, Point2 centre, Point2 axis,
 // Samples the unwarped image at centre + (1 − (1 − t²)²·s)·δ, t = min(|δ|/R, 1): s > 0 magnifies.
 void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radius, float s, Box& touched) {
     radius = std::max(radius, 1.0f);
-    WarpSource source;
-    const Box box = warpBox(l, centre, radius, radius, buffers, source);
+    Box source;
+    const Box box = warpBox(l, centre, radius, radius, source);
     if (box.empty()) return;
     touched.add(box);
     const float ir2 = 1 / (radius * radius);
-    resample(l, buffers, centre, box, source, [&](F4& dx, F4& dy) {
+    // A point moves by (1 − t²)²·s·|δ|, at most max t(1 − t²)² ≈ 0.286 times |s|·R.
+    resample(l, buffers, centre, box, source, reachOf(0.29f * s * radius), [&](F4& dx, F4& dy) {
         const F4 t2 = (dx * dx + dy * dy) * ir2;
         const F4 k = 1 - t2;
         const F4 f = 1 - k * k * s;
@@ -515,7 +588,7 @@ void bulgeWarp(const Layout& l, LookBuffers& buffers, Point2 centre, float radiu
 
 // ---- frame in and out -----------------------------------------------------------------------------------
 
-bool finite(Point2 p) {
+[[maybe_unused]] bool finite(Point2 p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
@@ -646,30 +719,43 @@ void smoothAndGlow(const Layout& l, const LookParameters& p, LookBuffers& buf, c
         grow(buf.halfLuminance, half);
         grow(buf.halfBlurred, half);
         grow(buf.halfDark, half);
-        for (int y = 0; y < hh; ++y) {
-            const float* top = image + static_cast<size_t>(2 * y) * w * 4;
-            const float* bottom = top + static_cast<size_t>(w) * 4;
-            float* colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 4;
-            float* __restrict lum = buf.halfLuminance.data() + static_cast<size_t>(y) * hw;
-            for (int x = 0; x < hw; ++x) {
-                const F4 mean = (load(top + 8 * x) + load(top + 8 * x + 4) + load(bottom + 8 * x) +
-                                 load(bottom + 8 * x + 4)) *
-                                0.25f;
-                store(colour + 4 * x, mean);
-                lum[x] = 0.3f * mean[0] + 0.59f * mean[1] + 0.11f * mean[2];
+        // The half-size buffers are made and blurred only over the skin box's half-size pixels and as far
+        // again as the blurs reach (the luminance blur and then the dark-detail blur, or the colour blur):
+        // within the skin box that gives what blurring the whole region gives.
+        const int reach = std::max(2 * boxBlurRadius(0.03f * o, 2) + boxBlurRadius(0.0125f * o, 1),
+                                   2 * boxBlurRadius(0.025f * o, 2)) +
+                          2;
+        const int hx0 = std::max(skinBox.x0 / 2 - reach, 0), hx1 = std::min(skinBox.x1 / 2 + reach, hw - 1);
+        const int hy0 = std::max(skinBox.y0 / 2 - reach, 0), hy1 = std::min(skinBox.y1 / 2 + reach, hh - 1);
+        const int hbw = hx1 - hx0 + 1, hbh = hy1 - hy0 + 1;
+        if (hbw > 0 && hbh > 0) {
+            for (int y = hy0; y <= hy1; ++y) {
+                const float* top = image + static_cast<size_t>(2 * y) * w * 4;
+                const float* bottom = top + static_cast<size_t>(w) * 4;
+                float* colour = buf.halfColour.data() + static_cast<size_t>(y) * hw * 4;
+                float* __restrict lum = buf.halfLuminance.data() + static_cast<size_t>(y) * hw;
+                float* __restrict copy = buf.halfBlurred.data() + static_cast<size_t>(y) * hw;
+                for (int x = hx0; x <= hx1; ++x) {
+                    const F4 mean = (load(top + 8 * x) + load(top + 8 * x + 4) + load(bottom + 8 * x) +
+                                     load(bottom + 8 * x + 4)) *
+                                    0.25f;
+                    store(colour + 4 * x, mean);
+                    lum[x] = copy[x] = 0.3f * mean[0] + 0.59f * mean[1] + 0.11f * mean[2];
+                }
             }
+            const size_t corner = static_cast<size_t>(hy0) * hw + hx0;
+            blurBox(buf.halfBlurred.data() + corner, hbw, hbh, 1, 0.03f * o, 2, buf.blur, hw);
+            for (int y = hy0; y <= hy1; ++y) {
+                const size_t row = static_cast<size_t>(y) * hw;
+                const float* __restrict blurred = buf.halfBlurred.data() + row;
+                const float* __restrict lum = buf.halfLuminance.data() + row;
+                float* __restrict dark = buf.halfDark.data() + row;
+                for (int x = hx0; x <= hx1; ++x)
+                    dark[x] = std::min(std::max((blurred[x] - lum[x]) * 25 - 0.5f, 0.0f), 1.0f);
+            }
+            blurBox(buf.halfDark.data() + corner, hbw, hbh, 1, 0.0125f * o, 1, buf.blur, hw);
+            blurBox(buf.halfColour.data() + corner * 4, hbw, hbh, 4, 0.025f * o, 2, buf.blur, hw * 4);
         }
-        std::copy_n(buf.halfLuminance.data(), half, buf.halfBlurred.data());
-        boxBlur(buf.halfBlurred.data(), hw, hh, 1, 0.03f * o, 2, buf.blur);
-        {
-            const float* __restrict blurred = buf.halfBlurred.data();
-            const float* __restrict lum = buf.halfLuminance.data();
-            float* __restrict dark = buf.halfDark.data();
-            for (size_t i = 0; i < half; ++i)
-                dark[i] = std::min(std::max((blurred[i] - lum[i]) * 25 - 0.5f, 0.0f), 1.0f);
-        }
-        boxBlur(buf.halfDark.data(), hw, hh, 1, 0.0125f * o, 1, buf.blur);
-        boxBlur(buf.halfColour.data(), hw, hh, 4, 0.025f * o, 2, buf.blur);
         grow(buf.upsampledRow, static_cast<size_t>(hw) * 4);
         grow(buf.neighbourSums, static_cast<size_t>(w) * 4);
         grow(buf.originalRows, static_cast<size_t>(w) * 8);
@@ -921,7 +1007,7 @@ void makeUp(const Layout& l, const LookParameters& p, const LandmarkSet& set, fl
         b.x1 = std::min(b.x1 + r, l.width - 1), b.y1 = std::min(b.y1 + r, l.height - 1);
         touched.add(b);
         const int bw = b.x1 - b.x0 + 1, bh = b.y1 - b.y0 + 1;
-        boxBlur(layer->at(b.x0, b.y0), bw, bh, 4, sigma, 1, buf.blur, l.width * 4);
+        blurBox(layer->at(b.x0, b.y0), bw, bh, 4, sigma, 1, buf.blur, l.width * 4);
         const F4 neutral = splat(isMultiply ? 1.0f : 0.5f);
         for (int y = b.y0; y <= b.y1; ++y) {
             float* lay = layer->at(b.x0, y);
@@ -982,6 +1068,57 @@ OvalBox ovalBox(const LandmarkSet& set) {
 
 }  // namespace
 
+LookRegion lookKernels(LookBuffers& buf, const LookPixels& frame, const LandmarkSet& set,
+                       const FaceGeometry& face, const LookParameters& p, const LookRegion& roi) {
+    Layout l;
+    l.set = &set;
+    l.width = roi.width;
+    l.height = roi.height;
+    l.originX = static_cast<float>(roi.x);
+    l.originY = static_cast<float>(roi.y);
+    const Point2 mid{(face.leftEye.x + face.rightEye.x) / 2, (face.leftEye.y + face.rightEye.y) / 2};
+    l.eyeMid = l.local(mid);
+    l.o = lengthOf(minus(face.rightEye, face.leftEye));
+    l.roll = face.roll;
+    l.c = std::cos(face.roll);
+    l.s = std::sin(face.roll);
+    const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
+    l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
+
+    const size_t n = l.pixels();
+    grow(buf.roiImage, n * 4);
+    grow(buf.skinMask, n);
+    grow(buf.protectMask, n);
+    grow(buf.skinSpans, static_cast<size_t>(l.height) * 2);
+    grow(buf.weights, static_cast<size_t>(l.width));
+    copyIn(frame, roi, buf.roiImage.data());
+
+    // What the steps change; only that is written back (the rest would give the same bytes again).
+    Box touched;
+    const Box skinBox = masks(l, face, buf);
+    smoothAndGlow(l, p, buf, skinBox, touched);
+    contour(l, p, buf, touched);
+    const OvalBox ob = ovalBox(set);
+    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf, touched);
+    shapeChanges(l, p, face, buf, touched);
+    if (!touched.empty()) copyOut(buf.roiImage.data(), roi, touched, frame);
+    return roi;
+}
+
+}  // namespace QM_LOOK_ISA
+
+#if !defined(QM_LOOK_AVX2_BUILD)
+
+using namespace portable;
+
+namespace {
+std::atomic<bool> portableOnly{false};
+}
+
+void useLookPortableBuild(bool only) {
+    portableOnly.store(only, std::memory_order_relaxed);
+}
+
 LookParameters lookParameters(int look, bool masculine, float strength) {
     if (look < kLookNatural || look > kLookBold) return {};
     const float s = strength > 0 ? strength : 0;  // a NaN strength counts as 0 too
@@ -1039,40 +1176,14 @@ LookRegion applyLookParameters(LookBuffers& buf, const LookPixels& frame, const 
         if (!finite(q)) return {};
     const LookRegion roi = lookRegion(set, face, frame.width, frame.height);
     if (roi.empty()) return roi;
-
-    Layout l;
-    l.set = &set;
-    l.width = roi.width;
-    l.height = roi.height;
-    l.originX = static_cast<float>(roi.x);
-    l.originY = static_cast<float>(roi.y);
-    const Point2 mid{(face.leftEye.x + face.rightEye.x) / 2, (face.leftEye.y + face.rightEye.y) / 2};
-    l.eyeMid = l.local(mid);
-    l.o = lengthOf(minus(face.rightEye, face.leftEye));
-    l.roll = face.roll;
-    l.c = std::cos(face.roll);
-    l.s = std::sin(face.roll);
-    const Point2 chin = minus(set.landmarks[face_points::kChin], mid);
-    l.downDist = std::max(1.2f, (-chin.x * l.s + chin.y * l.c) / l.o);
-
-    const size_t n = l.pixels();
-    grow(buf.roiImage, n * 4);
-    grow(buf.skinMask, n);
-    grow(buf.protectMask, n);
-    grow(buf.skinSpans, static_cast<size_t>(l.height) * 2);
-    grow(buf.weights, static_cast<size_t>(l.width));
-    copyIn(frame, roi, buf.roiImage.data());
-
-    // What the steps change; only that is written back (the rest would give the same bytes again).
-    Box touched;
-    const Box skinBox = masks(l, face, buf);
-    smoothAndGlow(l, p, buf, skinBox, touched);
-    contour(l, p, buf, touched);
-    const OvalBox ob = ovalBox(set);
-    makeUp(l, p, set, std::max(ob.maxX - ob.minX, ob.maxY - ob.minY), buf, touched);
-    shapeChanges(l, p, face, buf, touched);
-    if (!touched.empty()) copyOut(buf.roiImage.data(), roi, touched, frame);
-    return roi;
+#if defined(QM_LOOK_HAS_AVX2_BUILD)
+    static const bool avx2Fma = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (avx2Fma && !portableOnly.load(std::memory_order_relaxed))
+        return avx2::lookKernels(buf, frame, set, face, p, roi);
+#endif
+    return portable::lookKernels(buf, frame, set, face, p, roi);
 }
+
+#endif
 
 }  // namespace qm

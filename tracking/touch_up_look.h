@@ -90,7 +90,8 @@ struct LookBuffers {
     std::vector<float> multiplyLayer;
     std::vector<float> softLightLayer;
     std::vector<uint8_t> ovalMask;  // 1 inside the face oval
-    std::vector<float> warpCopy;    // the part a shape warp reads, copied before it writes
+    std::vector<float> warpCopy;    // a shape warp's finished rows, kept until no row reads under them
+    std::vector<int> warpSpans;     // for each, the first and last pixel that moved
     BoxBlurScratch blur;
 };
 
@@ -102,5 +103,10 @@ LookRegion applyLook(LookBuffers& buffers, const LookPixels& frame, const Landma
 // The same with effective values given directly (used as they come: no scaling and no masculine changes).
 LookRegion applyLookParameters(LookBuffers& buffers, const LookPixels& frame, const LandmarkSet& landmarks,
                                const FaceGeometry& face, const LookParameters& parameters);
+
+// On x86-64 the pixel work is built twice, and applyLookParameters takes the AVX2 and FMA build where the
+// processor has them (the same picture but for rounding). True: the portable build always (for the tests
+// that compare the two).
+void useLookPortableBuild(bool portableOnly);
 
 }  // namespace qm

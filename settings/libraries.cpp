@@ -144,7 +144,8 @@ std::string addFace(const std::string& facesFolder, const std::string& picturePa
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
     const bool looksCut = name.size() >= 9 && endsWith(name, ".cut.png");
-    for (int number = looksCut ? 2 : 1; number < 10000; ++number) {
+    // The plain name, then "name 2" to "name 99"; when all are taken the copy is refused.
+    for (int number = looksCut ? 2 : 1; number <= kMaxFaceCopyNumber; ++number) {
         const std::string id = number == 1 ? name : stem + " " + std::to_string(number) + extension;
         if (isRegularFile(folder + id) || isDirectory(folder + id) || isRegularFile(folder + id + ".cut.png"))
             continue;
@@ -154,7 +155,7 @@ std::string addFace(const std::string& facesFolder, const std::string& picturePa
         }
         return id;
     }
-    *error = "the faces folder is full";
+    *error = "every numbered name of this picture is taken";
     return {};
 }
 

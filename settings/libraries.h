@@ -34,6 +34,8 @@ bool savePhotoFit(const SettingsPaths& paths, const std::string& faceId, const P
 
 // Pictures larger than this are not copied into the faces folder.
 constexpr size_t kMaxFacePhotoBytes = 64u << 20;
+// A picture added again is stored as "name 2.png" and so on up to this number.
+constexpr int kMaxFaceCopyNumber = 99;
 
 // A face id names a file inside the faces folder and a settings section: not empty, not "." or "..", no
 // "/", line break or "]".

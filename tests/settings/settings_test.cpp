@@ -316,6 +316,15 @@ TEST(Libraries, FacesAreAddedAsNumberedCopiesAndRemovedWithWhatBelongsToThem) {
     EXPECT_EQ(addFace(temp.file("file") + "/faces/", source, &error), "");
     EXPECT_EQ(error, "the faces folder cannot be made");
     EXPECT_EQ(listFaces(faces).size(), 4u);
+    // Numbered names end at 99: then the copy is refused.
+    const std::string busy = temp.file("b.png");
+    std::ofstream(busy) << "picture";
+    for (int i = 1; i <= 99; ++i)
+        ASSERT_EQ(addFace(faces, busy, &error), i == 1 ? "b.png" : "b " + std::to_string(i) + ".png");
+    EXPECT_EQ(addFace(faces, busy, &error), "");
+    IniDocument none;
+    for (int i = 1; i <= 99; ++i)
+        removeFace(faces, none, i == 1 ? "b.png" : "b " + std::to_string(i) + ".png");
 
     IniDocument settings;
     writePhotoFit(settings, "a.png", PhotoFit{0.1f, 0, 5, 0, 0, 0.5f, false, true});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "extras/json_lookup.h"
 
@@ -13,8 +14,13 @@ namespace {
 // size check anyway, this only bounds the exit bits.
 constexpr double kMostFrames = 65536;
 
+// A number that stays finite as a float: a long run of digits is finite as a double and infinite as a float.
+bool fitsFloat(double value) {
+    return std::isfinite(value) && std::abs(value) <= std::numeric_limits<float>::max();
+}
+
 float finiteOr(double value, float fallback) {
-    return std::isfinite(value) ? static_cast<float>(value) : fallback;
+    return fitsFloat(value) ? static_cast<float>(value) : fallback;
 }
 
 }  // namespace
@@ -52,15 +58,14 @@ TorsoDef parseTorso(std::string_view name, std::string_view json) {
     def.headX = finiteOr(jsonNumber(head, "x", 0), 0);
     def.headY = finiteOr(jsonNumber(head, "y", 0), 0);
     const double headW = jsonNumber(head, "w", 1);
-    def.headW = headW >= 1 && std::isfinite(headW) ? static_cast<float>(headW) : 1;
+    def.headW = headW >= 1 && fitsFloat(headW) ? static_cast<float>(headW) : 1;
     def.activity = jsonFlag(json, "activity");
     def.fullLength = jsonFlag(json, "fullLength");
 
     // "eyes": exactly four numbers, else none.
     const std::string_view eyes = jsonBlock(json, "eyes", '[', ']');
     const std::vector<double> eyeNumbers = jsonNumbers(eyes);
-    if (eyeNumbers.size() == 4 &&
-        std::all_of(eyeNumbers.begin(), eyeNumbers.end(), [](double v) { return std::isfinite(v); })) {
+    if (eyeNumbers.size() == 4 && std::all_of(eyeNumbers.begin(), eyeNumbers.end(), fitsFloat)) {
         def.hasEyes = true;
         for (int i = 0; i < 4; ++i)
             def.eyes[i] = static_cast<float>(eyeNumbers[i]);

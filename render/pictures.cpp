@@ -73,27 +73,33 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     }
 }
 
-// Decodes a picture file's bytes, scaled down (aspect kept) so that neither side exceeds maxSide. A picture
-// whose declared size is absurd is refused before any pixel is decoded, unless its decoder can scale down
-// while decoding (JPEG).
-PixbufPtr decodeBounded(const uint8_t* bytes, size_t size, int maxSide) {
-    if (!bytes || size == 0) return nullptr;
+// What a picture's bytes must show before any decoder sees them.
+bool passesFileChecks(const uint8_t* bytes, size_t size) {
+    if (!bytes || size == 0) return false;
     // The PNG decoder hands out what it has of a cut file as if it were whole: a PNG must end with its
     // end chunk.
     static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size >= 8 && std::memcmp(bytes, kPngSignature, 8) == 0 &&
         (size < 20 || std::memcmp(bytes + size - 8, "IEND", 4) != 0))
-        return nullptr;
+        return false;
     // The BMP decoder sizes a buffer from the file's pixel offset and header size before it checks them
     // against the file: a 72-byte file could have it ask for 4 GB. Neither may point past the file's end.
     if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
-        if (size < 18) return nullptr;
+        if (size < 18) return false;
         auto le32 = [&](size_t at) {
             return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
                    static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
         };
-        if (le32(10) > size || le32(14) > size) return nullptr;
+        if (le32(10) > size || le32(14) > size) return false;
     }
+    return true;
+}
+
+// Decodes a picture file's bytes, scaled down (aspect kept) so that neither side exceeds maxSide. A picture
+// whose declared size is absurd is refused before any pixel is decoded, unless its decoder can scale down
+// while decoding (JPEG).
+PixbufPtr decodeBounded(const uint8_t* bytes, size_t size, int maxSide) {
+    if (!passesFileChecks(bytes, size)) return nullptr;
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
     DecodeRequest request;
     request.maxSide = maxSide;
@@ -261,9 +267,22 @@ void photoSize(int width, int height, int orientation, int* outWidth, int* outHe
 }
 
 bool decodablePictureFile(const std::string& path) {
-    int width = 0, height = 0;
-    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
-    return format && decodableSize(format, width, height);
+    // Read like every picture (a regular file, bounded), checked like every picture, and decoded only as
+    // far as the declared size.
+    const std::vector<uint8_t> bytes = readPictureFile(path);
+    if (!passesFileChecks(bytes.data(), bytes.size())) return false;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    bool decodable = false;
+    g_signal_connect(
+        loader, "size-prepared", G_CALLBACK(+[](GdkPixbufLoader* self, int width, int height, gpointer data) {
+            *static_cast<bool*>(data) = decodableSize(gdk_pixbuf_loader_get_format(self), width, height);
+            gdk_pixbuf_loader_set_size(self, 0, 0);  // the size is all we wanted
+        }),
+        &decodable);
+    gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr);
+    gdk_pixbuf_loader_close(loader, nullptr);
+    g_object_unref(loader);
+    return decodable;
 }
 
 bool loadPhoto(const std::string& path, std::vector<uint8_t>* pixels, int* width, int* height) {

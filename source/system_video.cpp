@@ -25,9 +25,11 @@ extern "C" {
 namespace qm {
 namespace {
 
-// Frames larger than this are refused as hostile input.
-constexpr int kMaxSide = 16384;
-constexpr int64_t kMaxPixels = 64LL * 1024 * 1024;
+// Frames larger than this are refused as hostile input: 4K (either way up) is the largest the engine
+// could decode in time anyway, and the decoder is held to it before it allocates a picture, so a file
+// that declares a huge size costs nothing.
+constexpr int kMaxSide = 8192;
+constexpr int64_t kMaxPixels = 4096LL * 2304;
 // How long a camera read waits when the device has nothing yet.
 constexpr auto kCameraGapWait = std::chrono::milliseconds(10);
 // Packets of other streams skipped within one read attempt before it counts as a gap.
@@ -119,6 +121,7 @@ public:
         codec_ = avcodec_alloc_context3(decoder);
         if (!codec_) return hresultFromErrno(ENOMEM);
         int result = avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar);
+        codec_->max_pixels = kMaxPixels;
         if (result >= 0) result = avcodec_open2(codec_, decoder, nullptr);
         if (result < 0) return statusFromAv(result);
         packet_ = av_packet_alloc();

@@ -249,6 +249,17 @@ bool Engine::pass() {
     }
     setStatus(kStatusRunning);
     const double t0 = clockMs();
+    if (nobodyWatches()) {
+        rest(frameIndex);
+        account(t0, t0, t0, clockMs(), false);
+        return true;
+    }
+    if (resting_) {
+        resting_ = false;
+        shared_.resting.store(false);
+        following_ = false;  // the face may have moved anywhere meanwhile
+        logLine("engine: the camera is watched, drawing again");
+    }
 
     takeFilters();
     const int look = filters_.filtering ? filters_.look : 0;
@@ -338,16 +349,7 @@ HResult Engine::sendFrame(int frameIndex) {
     if (failed(hr) || !view.pixels)
         return reportFailure("Engine", __LINE__, failed(hr) ? hr : kFail, "readback");
 
-    const std::string& section = setup_.sectionName.empty() ? options_.frameSection : setup_.sectionName;
-    // Once a second: link when the companion's section is up, and let go of one whose companion ended or
-    // was replaced by a new one (which is then linked a second later).
-    if (link_.up() && frameIndex % 30 == 15 && !link_.stillServed(section)) {
-        link_.close();
-        logLine("engine: camera link lost");
-    }
-    if (!link_.up() && !section.empty() && frameIndex % 30 == 0 && link_.tryOpen(section) && linkedBefore_)
-        logLine("engine: camera link up again");
-    if (link_.up()) linkedBefore_ = true;
+    keepLinked(frameIndex);
     if (link_.up()) link_.write(view.pixels, view.pitch);
 
     if (!options_.dumpPath.empty() && frameIndex == options_.dumpAt) {
@@ -359,6 +361,43 @@ HResult Engine::sendFrame(int frameIndex) {
 
     if (shared_.notify.load()) handPreview(shared_, view.pixels, view.pitch);
     return kOk;
+}
+
+void Engine::keepLinked(int frameIndex) {
+    const std::string& section = setup_.sectionName.empty() ? options_.frameSection : setup_.sectionName;
+    // Once a second: link when the companion's section is up, and let go of one whose companion ended or
+    // was replaced by a new one (which is then linked a second later).
+    if (link_.up() && frameIndex % 30 == 15 && !link_.stillServed(section)) {
+        link_.close();
+        logLine("engine: camera link lost");
+    }
+    if (!link_.up() && !section.empty() && frameIndex % 30 == 0 && link_.tryOpen(section) && linkedBefore_)
+        logLine("engine: camera link up again");
+    if (link_.up()) linkedBefore_ = true;
+    shared_.cameraOutputs.store(link_.up() ? cameraOutputs(link_.view()) : 0u);
+}
+
+// Only a linked camera that tells us nobody reads it lets the engine rest, and only while no window shows
+// the preview: without a link (no companion, or none yet) the frames may still be wanted.
+bool Engine::nobodyWatches() const {
+    if (!link_.up() || cameraWatched(cameraOutputs(link_.view()))) return false;
+    return !shared_.notify.load() || shared_.previewHidden.load();
+}
+
+// A frame nobody watches: no tracking and no drawing. Once a second the last finished frame goes out
+// again as a placeholder, and the link is looked after as usual, so the first consumer to come is seen at
+// once.
+void Engine::rest(int frameIndex) {
+    if (!resting_) {
+        resting_ = true;
+        shared_.resting.store(true);
+        logLine("engine: nobody watches the camera, resting");
+    }
+    if (frameIndex % 30 == 0) {
+        CanvasView view;
+        if (!failed(drawing_->readback(&view)) && view.pixels) link_.write(view.pixels, view.pitch);
+    }
+    keepLinked(frameIndex);
 }
 
 void Engine::account(double t0, double t1, double t2, double t3, bool faceFound) {
@@ -387,6 +426,8 @@ void Engine::statistics() {
     figures.memoryMb = static_cast<unsigned>(processResidentBytes() >> 20);
     figures.detectorRuns = tracking_->detectorRuns();
     figures.linkUp = link_.up();
+    figures.outputs = link_.up() ? cameraOutputs(link_.view()) : 0u;
+    figures.resting = resting_;
     logLine("%s", formatStatistics(figures).c_str());
     times_ = FrameTimes{};
     lastStatisticsMs_ = now;

@@ -69,6 +69,9 @@ private:
     void takeFilters();
     bool track(bool needed, int look);
     HResult sendFrame(int frameIndex);
+    void keepLinked(int frameIndex);
+    bool nobodyWatches() const;
+    void rest(int frameIndex);
     void account(double t0, double t1, double t2, double t3, bool faceFound);
     void statistics();
 
@@ -97,6 +100,7 @@ private:
     std::atomic<int> frameIndex_{0};
     FrameLink link_;
     bool linkedBefore_ = false;  // the link has been up once: a new one is a relink
+    bool resting_ = false;       // nobody watched the last frame
     double pacingBase_ = 0;
 
     FrameTimes times_;

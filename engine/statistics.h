@@ -25,7 +25,12 @@ struct StatisticsFigures {
     unsigned memoryMb = 0;
     int detectorRuns = 0;
     bool linkUp = false;
+    uint32_t outputs = 0;  // CameraOutputs bits
+    bool resting = false;
 };
+
+// "pipewire watched, loopback" / "recording" / "none": the camera's outputs and who reads them.
+std::string describeCameraOutputs(uint32_t outputs);
 
 std::string formatStatistics(const StatisticsFigures& figures);
 

@@ -120,6 +120,18 @@ void markTaken(uint8_t* view, uint32_t sequence) {
     wordAt(view, kSectionTakenOffset).store(sequence, std::memory_order_release);
 }
 
+void setCameraOutputs(uint8_t* view, uint32_t outputs) {
+    wordAt(view, kSectionOutputsOffset).store(outputs, std::memory_order_release);
+}
+
+uint32_t cameraOutputs(const uint8_t* view) {
+    return wordAt(view, kSectionOutputsOffset).load(std::memory_order_acquire);
+}
+
+bool cameraWatched(uint32_t outputs) {
+    return (outputs & (kOutputRecording | kWatchedPipeWire | kWatchedLoopback)) != 0;
+}
+
 CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
                              uint64_t* timestampMs) {
     for (int attempt = 0; attempt < kCopyTries; ++attempt) {

@@ -29,7 +29,8 @@ constexpr size_t kSectionOwnerOffset = 4;   // the companion's process id (the e
 constexpr size_t kSectionPacingOffset = 8;  // non-zero: the companion wants every frame, not just the latest
 constexpr size_t kSectionSequenceOffset = 12;
 constexpr size_t kSectionTimestampOffset = 16;
-constexpr size_t kSectionTakenOffset = 24;  // the sequence of the last frame the companion copied
+constexpr size_t kSectionTakenOffset = 24;    // the sequence of the last frame the companion copied
+constexpr size_t kSectionOutputsOffset = 28;  // CameraOutputs bits: which outputs are up, which are watched
 // How long the engine waits for a pacing companion to take the previous frame before overwriting it.
 constexpr int kFrameTakeWaitMs = 100;
 constexpr size_t kSectionPixelsOffset = 4096;
@@ -71,6 +72,19 @@ uint32_t readSequence(const uint8_t* view);
 
 // The companion's acknowledgement that the frame with `sequence` has been copied out.
 void markTaken(uint8_t* view, uint32_t sequence);
+
+// What the companion serves, and whether anyone reads it: the engine rests while nobody does.
+enum CameraOutputs : uint32_t {
+    kOutputPipeWire = 1u << 0,
+    kOutputLoopback = 1u << 1,
+    kOutputRecording = 1u << 2,  // a recording takes every frame: always watched
+    kWatchedPipeWire = 1u << 8,
+    kWatchedLoopback = 1u << 9,
+};
+void setCameraOutputs(uint8_t* view, uint32_t outputs);
+uint32_t cameraOutputs(const uint8_t* view);
+// Someone reads the frames (a consumer of an output, or a recording).
+bool cameraWatched(uint32_t outputs);
 
 // The engine's link: the mapped view once it is up (it stays up for the engine's life).
 class FrameLink {

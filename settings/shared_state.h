@@ -67,6 +67,7 @@ struct SharedState {
     std::string requestedFile;    // lock; empty for a camera
     std::atomic<bool> sourceChanged{false};
     std::atomic<bool> cameraOff{false};
+    std::atomic<bool> previewHidden{false};  // the window is minimised: only the camera's consumers count
     std::atomic<bool> visitorRestart{false};
     std::atomic<bool> captureRoomRequest{false};
     std::atomic<bool> forgetRoomRequest{false};
@@ -77,6 +78,8 @@ struct SharedState {
     std::atomic<int> status{kStatusNone};
     std::atomic<float> frameMs{0};
     std::atomic<bool> linkUp{false};
+    std::atomic<uint32_t> cameraOutputs{0};  // CameraOutputs bits as the companion reports them
+    std::atomic<bool> resting{false};        // nobody watches: the engine neither tracks nor draws
     std::atomic<bool> roomCaptured{false};
     // Set once per prepared photo; the window takes it by exchanging it with kPhotoNoNews.
     std::atomic<int> facePhotoNews{kPhotoNoNews};

@@ -26,6 +26,7 @@
 #include "platform/thread_priority.h"
 #include "vcam/companion_codes.h"
 #include "vcam/loopback.h"
+#include "vcam/pipewire_camera.h"
 #include "vcam/recorder.h"
 
 namespace {
@@ -135,6 +136,7 @@ bool createAndPublish(const Arguments& args, FrameSection& section, bool everyFr
                      std::strerror(error));
         return false;
     }
+    if (everyFrame) setCameraOutputs(section.view(), kOutputRecording);
     section.publish(everyFrame);
     return true;
 }
@@ -224,32 +226,55 @@ int record(const Arguments& args) {
     return kCompanionOk;
 }
 
-int serveDevice(const Arguments& args) {
-    std::string device = LoopbackOutput::findDevice(args.label);
-    if (device.empty()) {
-        std::fprintf(stderr,
-                     "%s: no v4l2loopback device labelled \"%s\" (sudo modprobe v4l2loopback card_label=%s "
-                     "exclusive_caps=1)\n",
-                     kCompanionName, args.label.c_str(), args.label.c_str());
-        return kCompanionNoDevice;
-    }
-    LoopbackOutput output;
-    std::string message;
-    if (!output.open(device, &message)) {
-        std::fprintf(stderr, "%s: %s\n", kCompanionName, message.c_str());
-        return kCompanionDeviceRefused;
-    }
+// The outputs' bits for the section, from what is up and who reads it.
+uint32_t outputBits(bool pipewireUp, bool pipewireWatched, bool loopbackUp, bool loopbackWatched) {
+    return (pipewireUp ? kOutputPipeWire : 0u) | (pipewireUp && pipewireWatched ? kWatchedPipeWire : 0u) |
+           (loopbackUp ? kOutputLoopback : 0u) | (loopbackUp && loopbackWatched ? kWatchedLoopback : 0u);
+}
+
+void reportWatching(const char* output, bool watched, const char* detail) {
+    std::fprintf(stderr, "%s: %s %s%s%s\n", kCompanionName, output, watched ? "watched" : "not watched",
+                 detail[0] ? ", " : "", detail);
+}
+
+// Serves the camera through every output this machine has: the PipeWire camera node when a daemon runs
+// for this user, and the v4l2loopback device labelled like the camera when there is one that nobody else
+// feeds. Either alone is enough; frames go out at 30 a second, the last one repeated.
+int serveCamera(const Arguments& args) {
+    PipeWireCamera pipewire;
+    LoopbackOutput loopback;
+    std::string pipewireWhy, loopbackWhy;
+    bool pipewireUp = pipewire.start(args.label, &pipewireWhy);
+    bool loopbackUp = loopback.open(args.label, &loopbackWhy);
     // Applications list an exclusive_caps device only once something writes to it.
-    if (!output.writeFrame()) {
-        std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, device.c_str());
-        return kCompanionDeviceRefused;
+    if (loopbackUp && !loopback.writeFrame()) {
+        loopbackWhy = loopback.path() + " refused a frame";
+        loopback.close();
+        loopbackUp = false;
+    }
+    if (pipewireUp)
+        std::fprintf(stderr, "%s: PipeWire camera \"%s\" offered\n", kCompanionName, args.label.c_str());
+    else
+        std::fprintf(stderr, "%s: no PipeWire camera: %s\n", kCompanionName, pipewireWhy.c_str());
+    if (loopbackUp)
+        std::fprintf(stderr, "%s: serving %s\n", kCompanionName, loopback.path().c_str());
+    else
+        std::fprintf(stderr, "%s: no v4l2loopback output: %s\n", kCompanionName, loopbackWhy.c_str());
+    if (!pipewireUp && !loopbackUp) {
+        std::fprintf(stderr, "%s: no camera output; \"quillmere --check-camera\" says what to set up\n",
+                     kCompanionName);
+        const bool refused = loopbackWhy.find("no v4l2loopback device") == std::string::npos;
+        return refused ? kCompanionDeviceRefused : kCompanionNoDevice;
     }
     FrameSection section;
     if (!createAndPublish(args, section, false)) return kCompanionNoSection;
 
-    std::vector<uint8_t> frame(kFrameBytes);
+    // A quiet dark grey until the program's first frame.
+    std::vector<uint8_t> frame(kFrameBytes, 24);
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new
-    int frames = 0;
+    int frames = 0, ticks = 0;
+    bool pipewireWatched = false, loopbackWatched = false;
+    uint32_t published = ~0u;
     const auto interval = std::chrono::microseconds(33333);
     auto next = Clock::now();
     while (keepRunning(args)) {
@@ -257,19 +282,45 @@ int serveDevice(const Arguments& args) {
         uint64_t stamp = 0;
         if (copyCompleteFrame(section.view(), last, frame.data(), &sequence, &stamp) == CopyResult::Copied) {
             last = sequence;
-            output.setFrame(frame.data());
+            if (loopbackUp) loopback.setFrame(frame.data(), kFrameRowBytes);
             ++frames;
         }
-        if (!output.writeFrame()) {
-            std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, device.c_str());
-            return kCompanionDeviceRefused;
+        if (loopbackUp && !loopback.writeFrame()) {
+            std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, loopback.path().c_str());
+            loopback.close();
+            loopbackUp = false;
+            if (!pipewireUp) return kCompanionDeviceRefused;
         }
+        if (pipewireUp) {
+            pipewire.send(frame.data(), kFrameRowBytes);
+            if (pipewire.broken()) {
+                std::fprintf(stderr, "%s: the PipeWire camera is gone\n", kCompanionName);
+                pipewire.stop();
+                pipewireUp = false;
+                if (!loopbackUp) return kCompanionNoDevice;
+            }
+        }
+        ++ticks;
+        if (pipewireUp && pipewire.watched() != pipewireWatched) {
+            pipewireWatched = !pipewireWatched;
+            reportWatching("PipeWire camera", pipewireWatched, pipewireWatched ? pipewire.formatName() : "");
+        }
+        if (loopbackUp && loopback.watched() != loopbackWatched) {
+            loopbackWatched = !loopbackWatched;
+            reportWatching(loopback.path().c_str(), loopbackWatched, "");
+        }
+        const uint32_t outputs = outputBits(pipewireUp, pipewireWatched, loopbackUp, loopbackWatched);
+        if (outputs != published) setCameraOutputs(section.view(), published = outputs);
         next += interval;
         auto now = Clock::now();
         if (next < now) next = now;  // fell behind: do not burst to catch up
         std::this_thread::sleep_until(next);
     }
+    loopback.close();
+    pipewire.stop();
     reportCost(frames, 0);
+    std::fprintf(stderr, "%s: %d ticks, cpu %.2f ms per tick\n", kCompanionName, ticks,
+                 ticks > 0 ? processCpu100ns() / 1e4 / ticks : 0.0);
     return kCompanionOk;
 }
 
@@ -285,5 +336,5 @@ int main(int argc, char** argv) {
     catchTerminationSignals();
     // End with the program that started us, even if it could not ask.
     if (args.parent != 0 && !endWithParent(args.parent)) return kCompanionOk;
-    return args.output.empty() ? serveDevice(args) : record(args);
+    return args.output.empty() ? serveCamera(args) : record(args);
 }

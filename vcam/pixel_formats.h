@@ -1,0 +1,21 @@
+// The picture formats the camera offers applications, and the conversion from the engine's BGRA frames
+// into each (BT.601 limited range, which every consumer assumes for a camera; chroma averaged over the
+// pixels it covers). The output planes are packed tightly, one after another.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qm {
+
+enum class PixelFormat { Yuyv, Nv12, I420 };
+
+// Bytes of one packed frame, and of its first plane's rows.
+size_t pixelFormatBytes(PixelFormat format, int width, int height);
+int pixelFormatStride(PixelFormat format, int width);
+
+// `width` and `height` are even. Allocates nothing.
+void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int height, PixelFormat format,
+                     uint8_t* out);
+
+}  // namespace qm

@@ -222,6 +222,13 @@ bool MainWindow::create() {
 
     gtk_container_add(GTK_CONTAINER(window_), overlay);
     g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+    // A minimised window shows no preview: the engine may rest while no app reads the camera either.
+    g_signal_connect(
+        window_, "window-state-event", G_CALLBACK(+[](GtkWidget*, GdkEventWindowState* event, gpointer) {
+            sharedState().previewHidden.store(event->new_window_state & GDK_WINDOW_STATE_ICONIFIED);
+            return FALSE;
+        }),
+        nullptr);
 
     liveWindow = this;
     sharedState().notify.exchange(postEngineNotice);

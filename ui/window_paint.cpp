@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/frame_section.h"
 #include "ui/icons.h"
 #include "ui/tabs/tab.h"
 
@@ -20,9 +21,10 @@ void drawStatusBar(Painter& p, const PanelGeometry& g, const EngineView& engine)
     const char* badge = live ? "LIVE" : "CAMERA OFF";
     float w = p.measureText(badge, Font::Badge, 300).width;
     p.drawText(badge, {50, 12, 50 + w + 4, 48}, {Font::Badge, Align::Leading}, colours::kPrimaryText);
-    // The call sees the camera only while frames reach a companion (not with --no-camera, nor while a
-    // companion that ended is being started again).
-    p.drawText(live && engine.linkUp ? "The call sees your camera." : "Nothing is being sent to the call.",
+    // The call sees the camera only while frames reach a companion that someone reads (not with
+    // --no-camera, nor while a companion that ended is being started again, nor while no app reads it).
+    const bool seen = live && engine.linkUp && cameraWatched(engine.outputs);
+    p.drawText(seen ? "The call sees your camera." : "Nothing is being sent to the call.",
                {w + 62, 12, g.edge - 24, 48}, {Font::Body, Align::Leading}, colours::kSecondaryText);
 }
 
@@ -113,7 +115,9 @@ void drawTabs(DrawContext& dc, const PanelGeometry& g) {
 
 void drawCard(DrawContext& dc, const PanelGeometry& g, float filtersTop, const EngineView& engine) {
     Painter& p = dc.painter;
-    float h = p.measureText(kCardNote, Font::Body, kContentWidth, true).height;
+    const std::string outputs = engine.linkUp ? cameraOutputsNote(engine.outputs) : std::string();
+    const std::string note = outputs.empty() ? std::string(kCardNote) : outputs + " " + kCardNote;
+    float h = p.measureText(note, Font::Body, kContentWidth, true).height;
     Rect card = virtualCameraCardRect(g, filtersTop, h);
     p.fillRoundRect(card, 12, colours::kCard);
     p.strokeRoundRect({card.left + 0.5f, card.top + 0.5f, card.right - 0.5f, card.bottom - 0.5f}, 12, 1,
@@ -121,22 +125,34 @@ void drawCard(DrawContext& dc, const PanelGeometry& g, float filtersTop, const E
     float cx = card.left + 16, cy = card.top + 16;
     p.drawText("Virtual camera", {cx, cy, cx + kContentWidth, cy + 22}, {Font::Heading, Align::Leading},
                colours::kPrimaryText);
-    Colour ink = engine.linkUp ? colours::kLiveGreen : colours::kSecondaryText;
-    drawIcon(p, engine.linkUp ? icon::kCheckMark : icon::kCancel, {cx, cy + 30, cx + 20, cy + 52},
-             Font::SmallIcon, ink);
-    p.drawText(engine.linkUp ? "Sending to \u201cQuillmere\u201d" : "Ready. No app is using it right now.",
+    const bool sending = engine.linkUp && cameraWatched(engine.outputs);
+    Colour ink = sending ? colours::kLiveGreen : colours::kSecondaryText;
+    drawIcon(p, sending ? icon::kCheckMark : icon::kCancel, {cx, cy + 30, cx + 20, cy + 52}, Font::SmallIcon,
+             ink);
+    p.drawText(sending ? "Sending to \u201cQuillmere\u201d" : "Ready. No app is using it right now.",
                {cx + 26, cy + 30, cx + kContentWidth, cy + 52}, {Font::Body, Align::Leading}, ink);
-    drawNote(dc, kCardNote, cx, cy + 62, kContentWidth);
+    drawNote(dc, note, cx, cy + 62, kContentWidth);
     addRegion(dc.panel.ui, card, kHitVirtualCameraCard, 0);
 }
 
 }  // namespace
+
+std::string cameraOutputsNote(uint32_t outputs) {
+    if (outputs & kOutputRecording) return "This session is being recorded to a file.";
+    const bool pipewire = outputs & kOutputPipeWire, loopback = outputs & kOutputLoopback;
+    if (pipewire && loopback) return "Apps find it through PipeWire and the loopback device.";
+    if (pipewire)
+        return "Browsers find it through PipeWire; apps that need a loopback device don't see it yet.";
+    if (loopback) return "Apps find it through the loopback device.";
+    return {};
+}
 
 EngineView readEngineView(SharedState& shared) {
     EngineView view;
     view.status = shared.status.load();
     view.frameMs = shared.frameMs.load();
     view.linkUp = shared.linkUp.load();
+    view.outputs = shared.cameraOutputs.load();
     std::lock_guard lock(shared.filterLock);
     view.sourceLabel = shared.sourceLabel;
     return view;

@@ -19,8 +19,9 @@ struct EngineView {
     std::string sourceLabel;
     float frameMs = 0;
     bool linkUp = false;
+    uint32_t outputs = 0;  // CameraOutputs bits while the link is up
 };
-// Reads status, frameMs and linkUp, and sourceLabel under filterLock.
+// Reads status, frameMs, linkUp and the camera's outputs, and sourceLabel under filterLock.
 EngineView readEngineView(SharedState& shared);
 
 // The 16:9 preview for a client area of W × H DIPs; never narrower than 200 DIPs.
@@ -34,6 +35,9 @@ float filtersRowTop(const Rect& preview);
 Rect virtualCameraCardRect(const PanelGeometry& g, float filtersTop, float noteHeight);
 // The text inside the preview when no frame is shown.
 std::string previewMessage(int status, const std::string& sourceLabel);
+// Where the camera is offered, for the Virtual camera card ("Apps find it through PipeWire and the
+// loopback device."); empty while no companion is linked.
+std::string cameraOutputsNote(uint32_t outputs);
 // The camera chip's label.
 std::string cameraChipLabel(int status, const std::string& sourceLabel);
 

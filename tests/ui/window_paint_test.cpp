@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_painter.h"
+#include "platform/frame_section.h"
 #include "recording_host.h"
 #include "ui/controls.h"
 #include "ui/icons.h"
@@ -74,7 +75,12 @@ TEST(Paint, ShowsAFrameOnlyWhileRunningAndMirrorsIt) {
     EXPECT_NE(p.painter.findText("LIVE"), nullptr);
     // Running without a companion that takes the frames (--no-camera, or one being started again).
     EXPECT_NE(p.painter.findText("Nothing is being sent to the call."), nullptr);
+    // Linked, but no app reads the camera: the engine rests and nothing reaches a call.
     p.engine.linkUp = true;
+    p.engine.outputs = kOutputPipeWire;
+    p.paint();
+    EXPECT_NE(p.painter.findText("Nothing is being sent to the call."), nullptr);
+    p.engine.outputs = kOutputPipeWire | kWatchedPipeWire;
     p.paint();
     EXPECT_NE(p.painter.findText("The call sees your camera."), nullptr);
 
@@ -131,7 +137,14 @@ TEST(Paint, CardSitsAboveTheFiltersRowAndWinsOverThePreview) {
     Painted p;
     p.panel.ui.cardOpen = true;
     p.engine.linkUp = true;
+    p.engine.outputs = kOutputPipeWire;
     p.paint();
+    EXPECT_NE(p.painter.findText("Ready. No app is using it right now."), nullptr);
+    EXPECT_NE(p.painter.findText(std::string(cameraOutputsNote(kOutputPipeWire)) + " Then choose"),
+              nullptr);
+    p.engine.outputs = kOutputPipeWire | kOutputLoopback | kWatchedLoopback;
+    p.paint();
+    EXPECT_NE(p.painter.findText("Apps find it through PipeWire and the loopback device."), nullptr);
     const HitRegion& card = p.panel.ui.regions.back();
     ASSERT_EQ(card.kind, kHitVirtualCameraCard);
     float filtersTop = filtersRowTop(previewRect(1200, 740));

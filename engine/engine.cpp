@@ -258,7 +258,7 @@ bool Engine::pass() {
         resting_ = false;
         shared_.resting.store(false);
         following_ = false;  // the face may have moved anywhere meanwhile
-        logLine("engine: the camera is watched, drawing again");
+        logLine(link_.up() ? "engine: the camera is watched, drawing again" : "engine: drawing again");
     }
 
     takeFilters();

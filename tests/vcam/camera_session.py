@@ -21,7 +21,8 @@ def missing_tools():
 
 
 class CameraSession:
-    def __init__(self):
+    def __init__(self, portal=False):
+        self.portal = portal
         self.folder = tempfile.mkdtemp(prefix="quillmere-camera-")
         self.runtime = os.path.join(self.folder, "run")
         os.mkdir(self.runtime, 0o700)
@@ -46,10 +47,27 @@ class CameraSession:
             time.sleep(0.1)
         return process
 
+    def _start_portal(self):
+        """The camera portal: it hands browsers a PipeWire connection that only sees cameras. Its
+        implementation needs a display (Xvfb) and a desktop name; a program outside a sandbox is
+        granted the camera in the permission store, as a desktop does once the user allows it."""
+        display = ":%d" % (90 + os.getpid() % 400)
+        self.start("xvfb", ["Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                   lambda: os.path.exists("/tmp/.X11-unix/X" + display[1:]))
+        self.env.update({"DISPLAY": display, "XDG_CURRENT_DESKTOP": "GNOME"})
+        subprocess.run(["dbus-update-activation-environment", "DISPLAY", "XDG_CURRENT_DESKTOP",
+                        "XDG_RUNTIME_DIR"], env=self.env, check=True, timeout=10)
+        subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
+                        "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
+                        "org.freedesktop.impl.portal.PermissionStore.SetPermission", "devices", "true", "camera",
+                        "", "['yes']"], env=self.env, check=True, timeout=20, stdout=subprocess.DEVNULL)
+
     def __enter__(self):
         self.start("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
                             "--address=" + self.env["DBUS_SESSION_BUS_ADDRESS"]],
                    lambda: os.path.exists(os.path.join(self.runtime, "bus")))
+        if self.portal:
+            self._start_portal()
         self.start("pipewire", ["pipewire"], lambda: os.path.exists(os.path.join(self.runtime, "pipewire-0")))
         self.start("wireplumber", ["wireplumber"], lambda: self.client_named("WirePlumber"))
         return self

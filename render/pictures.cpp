@@ -38,16 +38,20 @@ struct DecodeRequest {
 
 // Decoders that can't scale down decode in full: refuse what would need more than ~256 MB. JPEG scales down
 // by up to 8 while decoding, which bounds even a hostile 30000 × 30000 file; beyond a gigapixel nothing is
-// genuine.
+// genuine. A GIF's decoder composes every frame on a canvas of the declared screen size, so a few bytes
+// declaring a huge screen cost seconds: no genuine GIF is larger than 4096 × 4096.
 constexpr double kMaxFullDecodePixels = 64.0 * 1024 * 1024, kMaxDeclaredPixels = 1e9;
+constexpr double kMaxAnimationPixels = 4096.0 * 4096;
 
 bool decodableSize(GdkPixbufFormat* format, int width, int height) {
     gchar* formatName = format ? gdk_pixbuf_format_get_name(format) : nullptr;
     const bool scalesWhileDecoding = formatName && std::strcmp(formatName, "jpeg") == 0;
+    const bool animates = formatName && std::strcmp(formatName, "gif") == 0;
     g_free(formatName);
     const double declared = static_cast<double>(width) * height;
     return width > 0 && height > 0 && declared <= kMaxDeclaredPixels &&
-           (scalesWhileDecoding || declared <= kMaxFullDecodePixels);
+           (scalesWhileDecoding || declared <= kMaxFullDecodePixels) &&
+           (!animates || declared <= kMaxAnimationPixels);
 }
 
 // Called by the decoder once it knows the picture's declared size, before any pixel: refuses an absurd size

@@ -18,9 +18,9 @@ constexpr int kWidth = static_cast<int>(kFrameWidth);
 constexpr int kHeight = static_cast<int>(kFrameHeight);
 constexpr int kFramesPerSecond = 30;
 
-// The formats offered, most preferred first: YUY2 is what cameras send; NV12 and I420 are what browsers
-// and encoders read without converting.
-constexpr spa_video_format kOffered[] = {SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_I420};
+// The formats offered, most preferred first: NV12 and I420 are what browsers and encoders read without
+// converting (and the cheapest to make); YUY2 is what cameras send, for consumers that take nothing else.
+constexpr spa_video_format kOffered[] = {SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_YUY2};
 
 int pixelFormatOf(spa_video_format format) {
     switch (format) {

@@ -14,7 +14,7 @@ enum class PixelFormat { Yuyv, Nv12, I420 };
 size_t pixelFormatBytes(PixelFormat format, int width, int height);
 int pixelFormatStride(PixelFormat format, int width);
 
-// `width` and `height` are even. Allocates nothing.
+// `width` and `height` are even, `width` at most 8192. Allocates nothing.
 void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int height, PixelFormat format,
                      uint8_t* out);
 

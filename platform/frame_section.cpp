@@ -132,8 +132,8 @@ bool cameraWatched(uint32_t outputs) {
     return (outputs & (kOutputRecording | kWatchedPipeWire | kWatchedLoopback)) != 0;
 }
 
-CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
-                             uint64_t* timestampMs) {
+CopyResult readCompleteFrame(const uint8_t* view, uint32_t lastSequence, FrameReader read, void* context,
+                             uint32_t* sequence, uint64_t* timestampMs) {
     for (int attempt = 0; attempt < kCopyTries; ++attempt) {
         uint32_t before = loadSequence(view, std::memory_order_acquire);
         if (before == lastSequence) return CopyResult::NoNewFrame;
@@ -141,7 +141,7 @@ CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t
             std::this_thread::yield();
             continue;
         }
-        std::memcpy(out, view + kSectionPixelsOffset, kFrameBytes);
+        read(view + kSectionPixelsOffset, context);
         uint64_t stamp;
         std::memcpy(&stamp, view + kSectionTimestampOffset, sizeof stamp);
         std::atomic_thread_fence(std::memory_order_acquire);
@@ -151,6 +151,13 @@ CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t
         return CopyResult::Copied;
     }
     return CopyResult::Busy;
+}
+
+CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
+                             uint64_t* timestampMs) {
+    return readCompleteFrame(
+        view, lastSequence, [](const uint8_t* pixels, void* to) { std::memcpy(to, pixels, kFrameBytes); },
+        out, sequence, timestampMs);
 }
 
 FrameLink::~FrameLink() {

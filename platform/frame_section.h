@@ -68,6 +68,14 @@ enum class CopyResult { Copied, NoNewFrame, Busy };
 CopyResult copyCompleteFrame(const uint8_t* view, uint32_t lastSequence, uint8_t* out, uint32_t* sequence,
                              uint64_t* timestampMs);
 
+// Like copyCompleteFrame, but hands the frame's pixels (rows kFrameRowBytes apart) to `read` in place, which
+// may only read them; what it made counts only when Copied is returned (it is called again when the frame
+// changed meanwhile). `lastSequence` kAnyFrame reads the current frame even when it was read before.
+using FrameReader = void (*)(const uint8_t* pixels, void* context);
+constexpr uint32_t kAnyFrame = 1;  // odd: never a complete frame's sequence
+CopyResult readCompleteFrame(const uint8_t* view, uint32_t lastSequence, FrameReader read, void* context,
+                             uint32_t* sequence, uint64_t* timestampMs);
+
 uint32_t readSequence(const uint8_t* view);
 
 // The companion's acknowledgement that the frame with `sequence` has been copied out.

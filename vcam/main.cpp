@@ -237,6 +237,20 @@ void reportWatching(const char* output, bool watched, const char* detail) {
                  detail[0] ? ", " : "", detail);
 }
 
+// The outputs a frame read from the section goes to; the loopback output takes only frames it has not
+// had (a format change makes the PipeWire camera read the current frame again).
+struct Readers {
+    LoopbackOutput* loopback;
+    PipeWireCamera* pipewire;
+    uint32_t last;
+};
+
+void readFrame(const uint8_t* pixels, void* context) {
+    auto* readers = static_cast<Readers*>(context);
+    if (readers->loopback) readers->loopback->setFrame(pixels, kFrameRowBytes);
+    if (readers->pipewire) readers->pipewire->prepare(pixels, kFrameRowBytes);
+}
+
 // Serves the camera through every output this machine has: the PipeWire camera node when a daemon runs
 // for this user, and the v4l2loopback device labelled like the camera when there is one that nobody else
 // feeds. Either alone is enough; frames go out at 30 a second, the last one repeated.
@@ -269,8 +283,6 @@ int serveCamera(const Arguments& args) {
     FrameSection section;
     if (!createAndPublish(args, section, false)) return kCompanionNoSection;
 
-    // A quiet dark grey until the program's first frame.
-    std::vector<uint8_t> frame(kFrameBytes, 24);
     uint32_t last = 0;  // a fresh section: every frame written after publish() is new
     int frames = 0, ticks = 0;
     bool pipewireWatched = false, loopbackWatched = false;
@@ -278,12 +290,21 @@ int serveCamera(const Arguments& args) {
     const auto interval = std::chrono::microseconds(33333);
     auto next = Clock::now();
     while (keepRunning(args)) {
-        uint32_t sequence = 0;
-        uint64_t stamp = 0;
-        if (copyCompleteFrame(section.view(), last, frame.data(), &sequence, &stamp) == CopyResult::Copied) {
-            last = sequence;
-            if (loopbackUp) loopback.setFrame(frame.data(), kFrameRowBytes);
-            ++frames;
+        // Each output converts straight from the section, and only frames someone will get: the loopback
+        // device always (it must keep being written), the PipeWire camera while a consumer streams.
+        const bool pipewireWants = pipewireUp && pipewire.watched();
+        if (loopbackUp || pipewireWants) {
+            Readers readers{loopbackUp ? &loopback : nullptr, pipewireWants ? &pipewire : nullptr, last};
+            const bool again = pipewireWants && pipewire.needsFrame();
+            uint32_t sequence = 0;
+            uint64_t stamp = 0;
+            if (readCompleteFrame(section.view(), again ? kAnyFrame : last, readFrame, &readers, &sequence,
+                                  &stamp) == CopyResult::Copied) {
+                if (sequence != last) ++frames;
+                last = sequence;
+            }
+            if (again && pipewire.needsFrame() && readSequence(section.view()) == 0)
+                pipewire.preparePlaceholder();
         }
         if (loopbackUp && !loopback.writeFrame()) {
             std::fprintf(stderr, "%s: %s refused a frame\n", kCompanionName, loopback.path().c_str());
@@ -292,7 +313,7 @@ int serveCamera(const Arguments& args) {
             if (!pipewireUp) return kCompanionDeviceRefused;
         }
         if (pipewireUp) {
-            pipewire.send(frame.data(), kFrameRowBytes);
+            pipewire.send();
             if (pipewire.broken()) {
                 std::fprintf(stderr, "%s: the PipeWire camera is gone\n", kCompanionName);
                 pipewire.stop();

@@ -93,6 +93,7 @@ PipeWireCamera::~PipeWireCamera() {
 
 bool PipeWireCamera::start(const std::string& description, std::string* message) {
     ensurePipeWireInitialised();
+    prepared_.assign(pixelFormatBytes(PixelFormat::Yuyv, kWidth, kHeight), 0);  // the largest format
     loop_ = pw_thread_loop_new("quillmere-pw", nullptr);
     if (!loop_) {
         *message = "PipeWire: cannot make a loop";
@@ -212,9 +213,23 @@ const char* PipeWireCamera::formatName() const {
     }
 }
 
-void PipeWireCamera::send(const uint8_t* bgra, size_t stride) {
+void PipeWireCamera::prepare(const uint8_t* bgra, size_t stride) {
     const int format = format_.load();
-    if (!stream_ || !streaming_.load() || format < 0) return;
+    if (format < 0) return;
+    convertFromBgra(bgra, stride, kWidth, kHeight, static_cast<PixelFormat>(format), prepared_.data());
+    preparedFormat_ = format;
+}
+
+void PipeWireCamera::preparePlaceholder() {
+    const int format = format_.load();
+    if (format < 0) return;
+    fillPlaceholder(static_cast<PixelFormat>(format), kWidth, kHeight, prepared_.data());
+    preparedFormat_ = format;
+}
+
+void PipeWireCamera::send() {
+    const int format = format_.load();
+    if (!stream_ || !streaming_.load() || format < 0 || preparedFormat_ != format) return;
     const auto pixels = static_cast<PixelFormat>(format);
     const size_t bytes = pixelFormatBytes(pixels, kWidth, kHeight);
     pw_thread_loop_lock(loop_);
@@ -224,8 +239,8 @@ void PipeWireCamera::send(const uint8_t* bgra, size_t stride) {
     spa_buffer* frame = buffer->buffer;
     spa_data& data = frame->datas[0];
     if (data.data && data.maxsize >= bytes) {
-        // The buffer is ours until it is queued: convert without holding the loop.
-        convertFromBgra(bgra, stride, kWidth, kHeight, pixels, static_cast<uint8_t*>(data.data));
+        // The buffer is ours until it is queued: fill it without holding the loop.
+        std::memcpy(data.data, prepared_.data(), bytes);
         data.chunk->offset = 0;
         data.chunk->size = static_cast<uint32_t>(bytes);
         data.chunk->stride = pixelFormatStride(pixels, kWidth);
@@ -274,6 +289,7 @@ void PipeWireCamera::stop() {
     hooks_ = nullptr;
     streaming_.store(false);
     format_.store(-1);
+    preparedFormat_ = -1;
 }
 
 }  // namespace qm

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vcam/pixel_formats.h"
 
@@ -30,9 +31,14 @@ public:
     // Connects to this user's PipeWire daemon and offers the node named `description`; false with a message
     // when no daemon answers or the node cannot be made.
     bool start(const std::string& description, std::string* message);
-    // Converts and sends one 1280 × 720 BGRA frame (rows `stride` bytes apart) while a consumer streams;
-    // does nothing otherwise. Allocates nothing.
-    void send(const uint8_t* bgra, size_t stride);
+    // Converts one 1280 × 720 BGRA frame (rows `stride` bytes apart) into the format consumers chose, to
+    // be sent from now on; or the placeholder, before the program's first frame. Allocates nothing.
+    void prepare(const uint8_t* bgra, size_t stride);
+    void preparePlaceholder();
+    // The format changed (or none was prepared yet): the current frame must be prepared again.
+    bool needsFrame() const { return preparedFormat_ != format_.load(); }
+    // Sends the prepared frame, one graph cycle, while a consumer streams; does nothing otherwise.
+    void send();
     // A consumer is linked and streaming.
     bool watched() const { return streaming_.load(); }
     // The daemon went away or refused the node: the output is down for good.
@@ -57,6 +63,8 @@ private:
     std::atomic<bool> streaming_{false};
     std::atomic<bool> broken_{false};
     uint64_t sequence_ = 0;
+    std::vector<uint8_t> prepared_;  // the frame to send, in preparedFormat_
+    int preparedFormat_ = -1;
 };
 
 }  // namespace qm

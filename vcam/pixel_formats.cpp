@@ -1,5 +1,7 @@
 #include "vcam/pixel_formats.h"
 
+#include <cstring>
+
 namespace qm {
 namespace {
 
@@ -100,6 +102,20 @@ size_t pixelFormatBytes(PixelFormat format, int width, int height) {
 
 int pixelFormatStride(PixelFormat format, int width) {
     return format == PixelFormat::Yuyv ? width * 2 : width;
+}
+
+void fillPlaceholder(PixelFormat format, int width, int height, uint8_t* out) {
+    constexpr uint8_t kDarkLuma = 24, kNoColour = 128;
+    const size_t pixels = size_t(width) * height;
+    if (format == PixelFormat::Yuyv) {
+        for (size_t i = 0; i < pixels; ++i) {
+            out[2 * i] = kDarkLuma;
+            out[2 * i + 1] = kNoColour;
+        }
+        return;
+    }
+    std::memset(out, kDarkLuma, pixels);
+    std::memset(out + pixels, kNoColour, pixels / 2);
 }
 
 void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int height, PixelFormat format,

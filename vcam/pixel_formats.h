@@ -18,4 +18,7 @@ int pixelFormatStride(PixelFormat format, int width);
 void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int height, PixelFormat format,
                      uint8_t* out);
 
+// A quiet dark grey frame, shown until the program's first frame.
+void fillPlaceholder(PixelFormat format, int width, int height, uint8_t* out);
+
 }  // namespace qm

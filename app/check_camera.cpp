@@ -109,7 +109,9 @@ void reportPortal(const PortalProbe& portal, Report& report) {
         report.bad(std::string("xdg-desktop-portal is ") + (portal.running ? "running" : "ready to start") +
                    " but offers no Camera portal" + (portal.error.empty() ? "" : ": " + shown(portal.error)));
     }
-    if (!portal.camera)
+    if (!portal.sessionBus)
+        report.fix({"sudo apt install dbus-user-session", "(then log out and in again)"});
+    else if (!portal.camera)
         report.fix({"sudo apt install xdg-desktop-portal xdg-desktop-portal-gtk",
                     "(or your desktop's own backend: xdg-desktop-portal-gnome or xdg-desktop-portal-kde)"});
     report.note("Firefox: set media.webrtc.camera.allow-pipewire to true in about:config.");

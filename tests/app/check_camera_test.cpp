@@ -37,7 +37,7 @@ TEST(CheckCamera, NothingAtAllPrintsEveryFixAndFails) {
     const std::string& r = check.report;
     EXPECT_TRUE(has(r, "no PipeWire daemon answers at /run/user/1000/pipewire-0")) << r;
     EXPECT_TRUE(has(r, kPipeWireFix) && has(r, kPipeWireEnable)) << r;
-    EXPECT_TRUE(has(r, "sudo apt install xdg-desktop-portal")) << r;
+    EXPECT_TRUE(has(r, "sudo apt install dbus-user-session")) << "no bus, no portal: " << r;
     EXPECT_TRUE(has(r, "media.webrtc.camera.allow-pipewire") &&
                 has(r, "--enable-features=WebRtcPipeWireCamera"));
     EXPECT_TRUE(has(r, "module not installed")) << r;
@@ -87,6 +87,11 @@ TEST(CheckCamera, PipeWireAloneIsEnough) {
     const CameraCheck lonely = checkCamera(setup);
     EXPECT_TRUE(lonely.works);
     EXPECT_TRUE(has(lonely.report, kPipeWireEnable)) << lonely.report;
+
+    // A bus without a portal asks for the portal.
+    setup.portal = {true, false, false, false, ""};
+    EXPECT_TRUE(has(checkCamera(setup).report, "sudo apt install xdg-desktop-portal"))
+        << checkCamera(setup).report;
 }
 
 TEST(CheckCamera, ModuleLoadedByAnotherProgramKeepsItsLabel) {

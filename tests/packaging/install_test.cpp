@@ -32,15 +32,18 @@ int run(const std::string& command, std::string* output) {
     return code;
 }
 
-// Installs into `prefix`. The manifest cmake writes lands in the build folder, where it describes the
-// user's own install: it is kept aside and put back, and this install's manifest returned instead.
-bool install(const std::string& prefix, std::string* manifest, std::string* output) {
+// Installs into `prefix` under the staging folder `destdir`, as a package build does. The manifest cmake
+// writes lands in the build folder, where it describes the user's own install: it is kept aside and put back,
+// and this install's manifest returned instead.
+bool install(const std::string& destdir, const std::string& prefix, std::string* manifest,
+             std::string* output) {
     const std::string kept = kBuild + "/install_manifest.txt";
     const std::string aside = kept + ".qmtest-" + std::to_string(getpid());
     std::error_code ignored;
     const bool hadOne = fs::exists(kept);
     if (hadOne) fs::rename(kept, aside, ignored);
-    const int code = run("cmake --install '" + kBuild + "' --prefix '" + prefix + "'", output);
+    const int code =
+        run("DESTDIR='" + destdir + "' cmake --install '" + kBuild + "' --prefix '" + prefix + "'", output);
     *manifest = readText(kept);
     fs::remove(kept, ignored);
     if (hadOne) fs::rename(aside, kept, ignored);
@@ -57,9 +60,11 @@ std::set<std::string> filesUnder(const std::string& folder) {
 TEST(Install, LaysOutAWorkingProgramThatValidatesAndUninstallsCleanly) {
     if (!fs::exists(kBuild + "/bin/quillmere")) GTEST_SKIP() << "not built";
     test::TempDir dir;
-    const std::string prefix = dir.path() + "/usr";
+    // The tree lands in DESTDIR + /usr; the manifest lists the files as they will be on the target
+    // (/usr/...).
+    const std::string destdir = dir.path() + "/stage", prefix = destdir + "/usr";
     std::string manifest, output;
-    ASSERT_TRUE(install(prefix, &manifest, &output)) << output;
+    ASSERT_TRUE(install(destdir, "/usr", &manifest, &output)) << output;
 
     // The programs and their data together; bin/quillmere a relative link to the program.
     const std::string lib = prefix + "/lib/quillmere/";
@@ -70,8 +75,9 @@ TEST(Install, LaysOutAWorkingProgramThatValidatesAndUninstallsCleanly) {
         const std::string ext = entry.path().extension().string();
         const std::string name = entry.path().filename().string();
         // What the program reads beside itself; tests leave nothing of these kinds in the build's folder.
-        if (ext == ".onnx" || ext == ".so" || ext == ".json" || ext == ".png")
+        if (ext == ".onnx" || ext == ".so" || ext == ".json" || ext == ".png") {
             EXPECT_TRUE(fs::exists(lib + name)) << name << " is missing from the install";
+        }
     }
     for (const auto& entry : fs::directory_iterator(lib)) {
         const std::string name = entry.path().filename().string();
@@ -96,40 +102,41 @@ TEST(Install, LaysOutAWorkingProgramThatValidatesAndUninstallsCleanly) {
     EXPECT_NE(readText(prefix + "/share/doc/quillmere/examples/modprobe.d/quillmere.conf")
                   .find("\noptions v4l2loopback devices=1 card_label=\"Quillmere\" exclusive_caps=1\n"),
               std::string::npos);
-    EXPECT_EQ(readText(prefix + "/share/doc/quillmere/examples/modules-load.d/quillmere.conf")
-                      .find("\nv4l2loopback\n") != std::string::npos,
-              true);
+    EXPECT_NE(readText(prefix + "/share/doc/quillmere/examples/modules-load.d/quillmere.conf")
+                  .find("\nv4l2loopback\n"),
+              std::string::npos);
 
     // The manifest names every installed file, the link included: `xargs rm < install_manifest.txt`
     // leaves only folders.
     std::set<std::string> listed;
     std::istringstream lines(manifest);
     for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) listed.insert(line);
+        if (!line.empty()) listed.insert(destdir + line);
     EXPECT_EQ(listed, filesUnder(prefix));
 
     // The installed program finds its models and pictures beside itself and records the sample.
     const std::string recording = dir.file("session.mp4");
     EXPECT_EQ(run("'" + prefix + "/bin/quillmere' --headless --file '" + kSource +
-                      "/data/sample.mp4' --frames 20 " + "--record '" + recording + "'",
+                      "/data/sample.mp4' --frames 20 --record '" + recording + "'",
                   &output),
               0)
         << output << readText(lib + "Quillmere.log");
     const std::string log = readText(lib + "Quillmere.log");
     EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
-    EXPECT_EQ(
-        commandOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
-                      recording + "'"),
-        "1280,720")
+    EXPECT_EQ(commandOutput("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                            "stream=width,height,nb_read_frames -of csv=p=0 '" +
+                            recording + "'"),
+              "1280,720,20")
         << log;
 
     // The installed camera check points at the installed samples when it prints the loopback fix.
     run("'" + prefix + "/bin/quillmere' --check-camera", &output);
-    if (output.find("no device labelled") != std::string::npos)
+    if (output.find("no device labelled") != std::string::npos) {
         EXPECT_NE(
             output.find("sudo cp " + prefix + "/share/doc/quillmere/examples/modules-load.d/quillmere.conf"),
             std::string::npos)
             << output;
+    }
 }
 
 }  // namespace

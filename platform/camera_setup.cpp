@@ -10,11 +10,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "platform/file_read.h"
 #include "platform/paths.h"
@@ -26,6 +30,7 @@ constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kCameraInterface = "org.freedesktop.portal.Camera";
 constexpr size_t kMaxConfigBytes = 64 * 1024;
+constexpr int kConnectMs = 3000;
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -178,11 +183,29 @@ PortalProbe probePortal(const std::string& runtimeDir) {
         return probe;
     }
     GError* failure = nullptr;
+    // A socket that accepts but never answers would hold the handshake for the library's 25 s: a watch
+    // gives up after kConnectMs.
+    GCancellable* giveUp = g_cancellable_new();
+    std::mutex lock;
+    std::condition_variable wake;
+    bool connected = false;
+    std::thread watch([&] {
+        std::unique_lock<std::mutex> held(lock);
+        if (!wake.wait_for(held, std::chrono::milliseconds(kConnectMs), [&] { return connected; }))
+            g_cancellable_cancel(giveUp);
+    });
     GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
         address.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &failure);
+        nullptr, giveUp, &failure);
+    {
+        std::lock_guard<std::mutex> held(lock);
+        connected = true;
+    }
+    wake.notify_one();
+    watch.join();
+    g_object_unref(giveUp);
     if (!bus) {
         probe.error = errorText(failure);
         return probe;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,16 @@ TEST(CameraSetup, PortalOnAPrivateBus) {
     PortalProbe none = probePortal(r);
     EXPECT_FALSE(none.sessionBus);
     EXPECT_FALSE(none.error.empty());
+
+    // A bus socket that accepts connections but never answers: the probe gives up within seconds.
+    const int silent = listenAt(r + "/bus");
+    ASSERT_GE(silent, 0);
+    const auto start = std::chrono::steady_clock::now();
+    PortalProbe hung = probePortal(r);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(hung.sessionBus);
+    close(silent);
+    unlink((r + "/bus").c_str());
 
     if (access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "no dbus-daemon";
     // A bus whose only service is a portal that fails to start.

@@ -41,6 +41,14 @@ std::string safeLabel(const std::string& label) {
     return out;
 }
 
+// A path as one shell word, whatever it holds.
+std::string shellWord(const std::string& text) {
+    std::string out = "'";
+    for (char c : shown(text))
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 std::string who(const NodeUser& user) {
     return shown(user.command.empty() ? "a process" : user.command) + " (pid " + std::to_string(user.pid) +
            ")";
@@ -125,13 +133,18 @@ std::vector<std::string> loopbackFix(const LoopbackProbe& loopback, const std::s
     if (loopback.moduleFile.empty() && loopback.version.empty())
         commands.push_back("sudo apt install v4l2loopback-dkms");
     const std::vector<std::string> labels = loopbackLabels(loopback);
-    if (!loopback.configFile.empty() && loopback.configFile != kModprobeFile)
-        commands.push_back("sudo sed -i 's/^[[:space:]]*options[[:space:]]\\+v4l2loopback/# &/' '" +
-                           shown(loopback.configFile) + "'   # keeps it, as a comment");
-    if (labels.size() == 1 && !examplesDir.empty())
-        commands.push_back("sudo cp " + examplesDir + "modprobe.d/quillmere.conf " + kModprobeFile);
-    else
-        commands.push_back("echo '" + loopbackOptionsLine(labels) + "' | sudo tee " + kModprobeFile);
+    const bool configured = std::find(loopback.configuredLabels.begin(), loopback.configuredLabels.end(),
+                                      kLabel) != loopback.configuredLabels.end();
+    // A configuration that names our device already only waits for the module to read it.
+    if (!configured) {
+        if (!loopback.configFile.empty() && loopback.configFile != kModprobeFile)
+            commands.push_back("sudo sed -i 's/^[[:space:]]*options[[:space:]]\\+v4l2loopback/# &/' " +
+                               shellWord(loopback.configFile) + "   # keeps it, as a comment");
+        if (labels.size() == 1 && !examplesDir.empty())
+            commands.push_back("sudo cp " + examplesDir + "modprobe.d/quillmere.conf " + kModprobeFile);
+        else
+            commands.push_back("echo '" + loopbackOptionsLine(labels) + "' | sudo tee " + kModprobeFile);
+    }
     if (!examplesDir.empty())
         commands.push_back("sudo cp " + examplesDir + "modules-load.d/quillmere.conf " + kModulesLoadFile);
     else

@@ -124,6 +124,12 @@ TEST(CheckCamera, ModuleLoadedByAnotherProgramKeepsItsLabel) {
                     "devices=3 card_label=\"OBS Virtual Camera\",\"Spare\",\"Quillmere\" "
                     "exclusive_caps=1,1,1"))
         << configured;
+
+    // Configured for us already (another program loaded the module before the file was written): reload.
+    setup.loopback.configuredLabels.push_back("Quillmere");
+    const std::string waiting = checkCamera(setup).report;
+    EXPECT_FALSE(has(waiting, "sudo tee /etc/modprobe.d") || has(waiting, "sed -i")) << waiting;
+    EXPECT_TRUE(has(waiting, kReload)) << waiting;
 }
 
 TEST(CheckCamera, OurDeviceIsUsableOnlyWhenNoOtherProgramWritesToIt) {

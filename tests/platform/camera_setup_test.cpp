@@ -1,6 +1,7 @@
 // The camera set-up probes on prepared trees: a fake /sys, /proc, /lib/modules and modprobe.d, a runtime
-// folder with a listening socket, a private session bus without a working portal, and the modprobe.d
-// parser on the shapes such files take.
+// folder with a listening socket, a private session bus with a failing and then a working portal, and the
+// modprobe.d parser on the shapes such files take.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "platform/camera_setup.h"
@@ -133,13 +135,57 @@ TEST(CameraSetup, PortalOnAPrivateBus) {
     for (int waited = 0; waited < 5000 && !std::filesystem::exists(r + "/bus"); waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const PortalProbe failing = probePortal(r);
-    kill(daemon, SIGTERM);
-    waitpid(daemon, nullptr, 0);
     EXPECT_TRUE(failing.sessionBus) << failing.error;
     EXPECT_FALSE(failing.running);
     EXPECT_TRUE(failing.activatable);
     EXPECT_FALSE(failing.camera);
     EXPECT_FALSE(failing.error.empty()) << "why the portal did not answer";
+
+    // A portal that offers the Camera interface, served from this process on a thread of its own.
+    GMainContext* context = g_main_context_new();
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    std::promise<bool> owned;
+    std::thread portal([&] {
+        g_main_context_push_thread_default(context);
+        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+            ("unix:path=" + r + "/bus").c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+            "<node><interface name='org.freedesktop.portal.Camera'>"
+            "<property name='version' type='u' access='read'/></interface></node>",
+            nullptr);
+        static const GDBusInterfaceVTable nothing = {};
+        const guint object =
+            bus ? g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop",
+                                                    node->interfaces[0], &nothing, nullptr, nullptr, nullptr)
+                : 0;
+        GVariant* reply =
+            bus ? g_dbus_connection_call_sync(
+                      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                      "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+                      G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr)
+                : nullptr;
+        owned.set_value(reply != nullptr);
+        if (reply) g_variant_unref(reply);
+        g_main_loop_run(loop);
+        if (object) g_dbus_connection_unregister_object(bus, object);
+        g_dbus_node_info_unref(node);
+        if (bus) g_object_unref(bus);
+        g_main_context_pop_thread_default(context);
+    });
+    const bool served = owned.get_future().get();
+    const PortalProbe offered = probePortal(r);
+    g_main_loop_quit(loop);
+    portal.join();
+    g_main_loop_unref(loop);
+    g_main_context_unref(context);
+    kill(daemon, SIGTERM);
+    waitpid(daemon, nullptr, 0);
+    ASSERT_TRUE(served);
+    EXPECT_TRUE(offered.running);
+    EXPECT_TRUE(offered.camera) << offered.error;
 }
 
 TEST(CameraSetup, CardLabelsFromModprobeText) {

@@ -134,10 +134,13 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, LaunchSwi
             s.noCamera = true;
         else if (a == "--no-engine")
             s.noEngine = true;
+        else if (a == "--check-camera")
+            s.checkCamera = true;
     }
     if (switches) {
         switches->noCamera = s.noCamera;
         switches->noEngine = s.noEngine;
+        switches->checkCamera = s.checkCamera;
     }
     return o;
 }

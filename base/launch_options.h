@@ -51,6 +51,7 @@ struct LaunchSwitches {
     bool headless = false;
     bool noCamera = false;
     bool noEngine = false;
+    bool checkCamera = false;  // report what serving the camera needs on this machine, then exit
 };
 
 // Parses the arguments after the program path.

@@ -1,10 +1,16 @@
-// Entry point: --help, --version and --stop are answered here; everything else runs the start-up
-// sequence with the subsystems built into this program.
+// Entry point: --help, --version, --stop and --check-camera are answered here; everything else runs the
+// start-up sequence with the subsystems built into this program.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "app/check_camera.h"
 #include "app/main/services.h"
 #include "app/main/startup.h"
+#include "base/launch_options.h"
+#include "platform/camera_setup.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -16,6 +22,7 @@ constexpr const char* kUsage =
     "  (default)            window mode: the preview and the filter panel\n"
     "  --headless           no window; run until `quillmere --stop`, SIGTERM or --frames\n"
     "  --stop               ask every running headless instance to stop\n"
+    "  --check-camera       check what serving the camera needs here and print the fixes\n"
     "  --help, --version\n"
     "\n"
     "Source:\n"
@@ -44,6 +51,23 @@ constexpr const char* kUsage =
     "  --no-camera          do not start the virtual camera\n"
     "  --no-engine          do not start the engine\n";
 
+// The sample configuration files of an installed program (PREFIX/lib/quillmere/ beside
+// PREFIX/share/doc/quillmere/examples/); empty when this program is not an installed one.
+std::string installedExamples() {
+    const std::string& dir = qm::executableDir();
+    const std::string tail = "/lib/quillmere/";
+    if (dir.size() < tail.size() || dir.compare(dir.size() - tail.size(), tail.size(), tail) != 0) return {};
+    const std::string examples = dir.substr(0, dir.size() - tail.size()) + "/share/doc/quillmere/examples/";
+    return qm::isDirectory(examples) ? examples : std::string();
+}
+
+// Before anything else in start-up: no window, no engine, no lock, no log.
+int checkCameraSetup() {
+    const qm::CameraCheck check = qm::checkCamera(qm::probeCameraSetup(), installedExamples());
+    std::fputs(check.report.c_str(), stdout);
+    return check.works ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,5 +82,8 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--stop") == 0) return qm::raiseStopSignal();
     }
+    qm::LaunchSwitches switches;
+    qm::parseLaunchOptions(std::vector<std::string>(argv + 1, argv + argc), &switches);
+    if (switches.checkCamera) return checkCameraSetup();
     return qm::runQuillmere(argc, argv, qm::programServices());
 }

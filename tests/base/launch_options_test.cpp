@@ -77,6 +77,11 @@ TEST(LaunchOptions, SwitchesOutsideTheRecord) {
     EXPECT_TRUE(s.noCamera);
     EXPECT_TRUE(s.noEngine);
     EXPECT_FALSE(s.headless);  // headless comes only from the raw command line
+    EXPECT_FALSE(s.checkCamera);
+    parse({"--check-camera"}, &s);
+    EXPECT_TRUE(s.checkCamera);
+    parse({"--file", "--check-camera"}, &s);
+    EXPECT_FALSE(s.checkCamera) << "the value of --file, not a switch";
 }
 
 TEST(LaunchOptions, HeadlessIsFoundAnywhereInTheCommandLine) {

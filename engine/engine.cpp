@@ -380,7 +380,7 @@ void Engine::keepLinked(int frameIndex) {
 // Only a linked camera that tells us nobody reads it lets the engine rest, and only while no window shows
 // the preview: without a link (no companion, or none yet) the frames may still be wanted.
 bool Engine::nobodyWatches() const {
-    if (!link_.up() || cameraWatched(cameraOutputs(link_.view()))) return false;
+    if (!link_.up() || !cameraUnwatched(cameraOutputs(link_.view()))) return false;
     return !shared_.notify.load() || shared_.previewHidden.load();
 }
 

@@ -132,6 +132,10 @@ bool cameraWatched(uint32_t outputs) {
     return (outputs & (kOutputRecording | kWatchedPipeWire | kWatchedLoopback)) != 0;
 }
 
+bool cameraUnwatched(uint32_t outputs) {
+    return (outputs & (kOutputPipeWire | kOutputLoopback | kOutputRecording)) != 0 && !cameraWatched(outputs);
+}
+
 CopyResult readCompleteFrame(const uint8_t* view, uint32_t lastSequence, FrameReader read, void* context,
                              uint32_t* sequence, uint64_t* timestampMs) {
     for (int attempt = 0; attempt < kCopyTries; ++attempt) {

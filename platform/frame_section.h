@@ -93,6 +93,9 @@ void setCameraOutputs(uint8_t* view, uint32_t outputs);
 uint32_t cameraOutputs(const uint8_t* view);
 // Someone reads the frames (a consumer of an output, or a recording).
 bool cameraWatched(uint32_t outputs);
+// The companion serves an output and says that nobody reads it; a companion that reports no output at all
+// is taken as watched.
+bool cameraUnwatched(uint32_t outputs);
 
 // The engine's link: the mapped view once it is up (it stays up for the engine's life).
 class FrameLink {

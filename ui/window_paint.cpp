@@ -23,7 +23,7 @@ void drawStatusBar(Painter& p, const PanelGeometry& g, const EngineView& engine)
     p.drawText(badge, {50, 12, 50 + w + 4, 48}, {Font::Badge, Align::Leading}, colours::kPrimaryText);
     // The call sees the camera only while frames reach a companion that someone reads (not with
     // --no-camera, nor while a companion that ended is being started again, nor while no app reads it).
-    const bool seen = live && engine.linkUp && cameraWatched(engine.outputs);
+    const bool seen = live && engine.linkUp && !cameraUnwatched(engine.outputs);
     p.drawText(seen ? "The call sees your camera." : "Nothing is being sent to the call.",
                {w + 62, 12, g.edge - 24, 48}, {Font::Body, Align::Leading}, colours::kSecondaryText);
 }
@@ -125,7 +125,7 @@ void drawCard(DrawContext& dc, const PanelGeometry& g, float filtersTop, const E
     float cx = card.left + 16, cy = card.top + 16;
     p.drawText("Virtual camera", {cx, cy, cx + kContentWidth, cy + 22}, {Font::Heading, Align::Leading},
                colours::kPrimaryText);
-    const bool sending = engine.linkUp && cameraWatched(engine.outputs);
+    const bool sending = engine.linkUp && !cameraUnwatched(engine.outputs);
     Colour ink = sending ? colours::kLiveGreen : colours::kSecondaryText;
     drawIcon(p, sending ? icon::kCheckMark : icon::kCancel, {cx, cy + 30, cx + 20, cy + 52}, Font::SmallIcon,
              ink);

@@ -64,6 +64,36 @@ TEST(HandOver, LateSectionLinksAtTheNextMultipleOfThirty) {
     EXPECT_EQ(readSequence(section.view()), 2u * (100 - 60));
 }
 
+TEST(HandOver, TheEngineRestsWhileTheCompanionSaysNobodyWatches) {
+    EngineHarness h;
+    FrameSection section;
+    int error = 0;
+    ASSERT_TRUE(section.create(h.sectionName, &error)) << error;
+    section.publish();
+    // Served through PipeWire with nobody reading; a consumer comes once the engine has begun to rest.
+    setCameraOutputs(section.view(), kOutputPipeWire);
+    std::atomic<bool> done{false};
+    std::atomic<size_t> drawnWhileResting{0};
+    std::thread consumer([&] {
+        // The first drawn frame (seen under the probe's lock) comes after the engine was made.
+        while (!done && h.draw->drawn().empty())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        while (!done && h.engine->frameIndex() < 200)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        drawnWhileResting = h.draw->drawn().size();
+        setCameraOutputs(section.view(), kOutputPipeWire | kWatchedPipeWire);
+    });
+    runCamera(h, 600);
+    done = true;
+    consumer.join();
+    // Only the frame drawn before the link counts; resting frames are neither tracked nor drawn, and once
+    // watched every frame is drawn and sent again.
+    EXPECT_LE(drawnWhileResting.load(), 1u);
+    EXPECT_GT(h.draw->drawn().size(), drawnWhileResting.load() + 300);
+    EXPECT_NE(h.log().find("engine: nobody watches the camera, resting"), std::string::npos) << h.log();
+    EXPECT_NE(h.log().find("engine: the camera is watched, drawing again"), std::string::npos) << h.log();
+}
+
 TEST(HandOver, WrongMagicOrShortSectionIsNeverWritten) {
     EngineHarness h;
     FrameSection section;

@@ -51,8 +51,8 @@ bool translateCompanion(HResult hr, std::string* message) {
     switch (hr & 0xFFFF) {
         case kCompanionNoDevice:
             *message =
-                "No v4l2loopback device labelled \"Quillmere\" (sudo modprobe v4l2loopback "
-                "card_label=Quillmere exclusive_caps=1), or use --record FILE.";
+                "No PipeWire daemon for this user and no v4l2loopback device labelled \"Quillmere\": "
+                "\"quillmere --check-camera\" says what to set up. Or use --record FILE.";
             break;
         case kCompanionNoOutput:
             *message = "The recording file cannot be written.";
@@ -61,7 +61,9 @@ bool translateCompanion(HResult hr, std::string* message) {
             *message = "The frame section cannot be created.";
             break;
         case kCompanionDeviceRefused:
-            *message = "The camera device refused the video format.";
+            *message =
+                "The v4l2loopback device labelled \"Quillmere\" is busy or keeps another program's format, "
+                "and no PipeWire daemon runs: \"quillmere --check-camera\" says what to do.";
             break;
         case kCompanionUsage:
             *message = "The camera companion did not accept its arguments.";

@@ -7,17 +7,8 @@ namespace {
 
 constexpr int kMaxRowPixels = 8192;
 
-// Fixed-point BT.601 studio-swing coefficients (scaled by 256).
-inline uint8_t lumaOf(int b, int g, int r) {
-    return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
-}
-// `b`, `g`, `r` are sums of `1 << shift` pixels.
-inline uint8_t blueDifference(int b, int g, int r, int shift) {
-    return static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + (128 << shift)) >> (8 + shift)) + 128);
-}
-inline uint8_t redDifference(int b, int g, int r, int shift) {
-    return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + (128 << shift)) >> (8 + shift)) + 128);
-}
+// Fixed-point BT.601 studio-swing coefficients, scaled by 256: luma 66 r + 129 g + 25 b, blue difference
+// 112 b - 74 g - 38 r, red difference 112 r - 94 g - 18 b; chroma is the mean over the pixels it covers.
 
 // The row loops are built twice, for AVX2 and for any x86-64, and the loader picks one for this processor.
 #if defined(__x86_64__) && !defined(__clang__)
@@ -34,20 +25,34 @@ QM_ROW_LOOP void lumaRow(const uint8_t* __restrict in, int width, uint8_t* __res
     }
 }
 
-// Chroma for pixel pairs of one row (`rows` = 1) or of two rows (`rows` = 2), written `step` bytes apart:
-// blue difference at u[k * step], red difference at v[k * step].
-QM_ROW_LOOP void chromaRow(const uint8_t* __restrict top, const uint8_t* __restrict bottom, int pairs,
-                           int shift, uint8_t* __restrict u, uint8_t* __restrict v, int step) {
-    for (int k = 0; k < pairs; ++k) {
-        int b = top[8 * k] + top[8 * k + 4], g = top[8 * k + 1] + top[8 * k + 5],
-            r = top[8 * k + 2] + top[8 * k + 6];
-        if (shift == 2) {
-            b += bottom[8 * k] + bottom[8 * k + 4];
-            g += bottom[8 * k + 1] + bottom[8 * k + 5];
-            r += bottom[8 * k + 2] + bottom[8 * k + 6];
+// Each pixel's share of the two colour differences (before the scale): a plain per-pixel loop that
+// vectorises like the luma one; the pairs' sums below then need no strided reads.
+QM_ROW_LOOP void chromaShares(const uint8_t* __restrict in, int width, int16_t* __restrict blue,
+                              int16_t* __restrict red) {
+    for (int x = 0; x < width; ++x) {
+        const int b = in[4 * x], g = in[4 * x + 1], r = in[4 * x + 2];
+        blue[x] = static_cast<int16_t>(112 * b - 74 * g - 38 * r);
+        red[x] = static_cast<int16_t>(112 * r - 94 * g - 18 * b);
+    }
+}
+
+// Chroma for pixel pairs of one row, or (with `blueBelow`/`redBelow`) of 2 × 2 blocks, written `step`
+// bytes apart.
+QM_ROW_LOOP void chromaFromShares(const int16_t* __restrict blue, const int16_t* __restrict red,
+                                  const int16_t* __restrict blueBelow, const int16_t* __restrict redBelow,
+                                  int pairs, uint8_t* __restrict u, uint8_t* __restrict v, int step) {
+    if (!blueBelow) {
+        for (int k = 0; k < pairs; ++k) {
+            u[k * step] = static_cast<uint8_t>(((blue[2 * k] + blue[2 * k + 1] + 256) >> 9) + 128);
+            v[k * step] = static_cast<uint8_t>(((red[2 * k] + red[2 * k + 1] + 256) >> 9) + 128);
         }
-        u[k * step] = blueDifference(b, g, r, shift);
-        v[k * step] = redDifference(b, g, r, shift);
+        return;
+    }
+    for (int k = 0; k < pairs; ++k) {
+        const int b = blue[2 * k] + blue[2 * k + 1] + blueBelow[2 * k] + blueBelow[2 * k + 1];
+        const int r = red[2 * k] + red[2 * k + 1] + redBelow[2 * k] + redBelow[2 * k + 1];
+        u[k * step] = static_cast<uint8_t>(((b + 512) >> 10) + 128);
+        v[k * step] = static_cast<uint8_t>(((r + 512) >> 10) + 128);
     }
 }
 
@@ -65,10 +70,12 @@ QM_ROW_LOOP void interleaveYuyv(const uint8_t* __restrict luma, const uint8_t* _
 // writing every other byte.
 void toYuyv(const uint8_t* bgra, size_t stride, int width, int height, uint8_t* out) {
     uint8_t luma[kMaxRowPixels], u[kMaxRowPixels / 2], v[kMaxRowPixels / 2];
+    int16_t blue[kMaxRowPixels], red[kMaxRowPixels];
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = bgra + stride * y;
         lumaRow(in, width, luma, 1);
-        chromaRow(in, in, width / 2, 1, u, v, 1);
+        chromaShares(in, width, blue, red);
+        chromaFromShares(blue, red, nullptr, nullptr, width / 2, u, v, 1);
         interleaveYuyv(luma, u, v, width / 2, out + size_t(width) * 2 * y);
     }
 }
@@ -79,17 +86,20 @@ void to420(const uint8_t* bgra, size_t stride, int width, int height, bool inter
     uint8_t* luma = out;
     uint8_t* chromaU = out + size_t(width) * height;
     uint8_t* chromaV = chromaU + size_t(width / 2) * (height / 2);
+    int16_t blue[kMaxRowPixels], red[kMaxRowPixels], blueBelow[kMaxRowPixels], redBelow[kMaxRowPixels];
     for (int y = 0; y < height; y += 2) {
         const uint8_t* top = bgra + stride * y;
         const uint8_t* bottom = top + stride;
         lumaRow(top, width, luma + size_t(width) * y, 1);
         lumaRow(bottom, width, luma + size_t(width) * (y + 1), 1);
+        chromaShares(top, width, blue, red);
+        chromaShares(bottom, width, blueBelow, redBelow);
         if (interleaved) {
             uint8_t* pairs = chromaU + size_t(width) * (y / 2);
-            chromaRow(top, bottom, width / 2, 2, pairs, pairs + 1, 2);
+            chromaFromShares(blue, red, blueBelow, redBelow, width / 2, pairs, pairs + 1, 2);
         } else {
-            chromaRow(top, bottom, width / 2, 2, chromaU + size_t(width / 2) * (y / 2),
-                      chromaV + size_t(width / 2) * (y / 2), 1);
+            chromaFromShares(blue, red, blueBelow, redBelow, width / 2, chromaU + size_t(width / 2) * (y / 2),
+                             chromaV + size_t(width / 2) * (y / 2), 1);
         }
     }
 }

@@ -569,9 +569,16 @@ def scenario_scenes_tab(s):
     check("name=Orange look\n" in scenes and "face=2\n" in scenes, "the new scene lacks its name or face")
     snapshot = config_file(s, os.path.join("scenes", new + ".bmp"))
     check(os.path.exists(snapshot) and os.path.getsize(snapshot) == 172854, "no snapshot of the preview")
-    saved = s.screenshot(window, "scenes_saved.png")
     tile = (left + 139 + 10, 113 + 44)
-    check(near(pixel(saved, tile[0] + 1.5, tile[1] + 40), (0xF0, 0xA8, 0x3B), 40), "the new scene is not outlined")
+    # The window repaints after the save: on a busy machine that may take a moment.
+    deadline = time.time() + 5
+    while True:
+        saved = s.screenshot(window, "scenes_saved.png")
+        outlined = near(pixel(saved, tile[0] + 1.5, tile[1] + 40), (0xF0, 0xA8, 0x3B), 40)
+        if outlined or time.time() > deadline:
+            break
+        time.sleep(0.2)
+    check(outlined, "the new scene is not outlined")
     check(near(pixel(saved, tile[0] + 70, tile[1] + 40), (250, 150, 40), 40),
           f"the snapshot does not show the filtered frame ({pixel(saved, tile[0] + 70, tile[1] + 40)})")
 

@@ -95,6 +95,10 @@ bool passesFileChecks(const uint8_t* bytes, size_t size) {
                    static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
         };
         if (le32(10) > size || le32(14) > size) return false;
+        // Every genuine BMP has one colour plane; with any other count the decoder's RLE path can size a
+        // buffer of 4 GB from a 143-byte file (found by fuzzing).
+        const size_t planesAt = le32(14) == 12 ? 22 : 26;  // the old core header has 16-bit sizes
+        if (size < planesAt + 2 || (bytes[planesAt] | bytes[planesAt + 1] << 8) != 1) return false;
     }
     return true;
 }

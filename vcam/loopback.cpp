@@ -116,11 +116,8 @@ bool LoopbackOutput::claim(std::string* message) {
         return false;
     }
     streaming_ = true;
-    yuyv_.assign(kYuyvBytes, 0);
-    for (size_t i = 0; i + 1 < yuyv_.size(); i += 2) {
-        yuyv_[i] = 24;       // a quiet dark grey until the program's first frame
-        yuyv_[i + 1] = 128;  // no colour
-    }
+    yuyv_.resize(kYuyvBytes);
+    fillPlaceholder(PixelFormat::Yuyv, kFrameWidth, kFrameHeight, yuyv_.data());
     return true;
 }
 

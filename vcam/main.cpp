@@ -237,12 +237,10 @@ void reportWatching(const char* output, bool watched, const char* detail) {
                  detail[0] ? ", " : "", detail);
 }
 
-// The outputs a frame read from the section goes to; the loopback output takes only frames it has not
-// had (a format change makes the PipeWire camera read the current frame again).
+// The outputs a frame read from the section goes to (null: that output does not take it).
 struct Readers {
     LoopbackOutput* loopback;
     PipeWireCamera* pipewire;
-    uint32_t last;
 };
 
 void readFrame(const uint8_t* pixels, void* context) {
@@ -294,7 +292,7 @@ int serveCamera(const Arguments& args) {
         // device always (it must keep being written), the PipeWire camera while a consumer streams.
         const bool pipewireWants = pipewireUp && pipewire.watched();
         if (loopbackUp || pipewireWants) {
-            Readers readers{loopbackUp ? &loopback : nullptr, pipewireWants ? &pipewire : nullptr, last};
+            Readers readers{loopbackUp ? &loopback : nullptr, pipewireWants ? &pipewire : nullptr};
             const bool again = pipewireWants && pipewire.needsFrame();
             uint32_t sequence = 0;
             uint64_t stamp = 0;

@@ -228,6 +228,7 @@ bool Engine::pass() {
     // Files play at 30 frames per second from the pacing base; cameras at their own rate.
     if (source_.isFile) sleepMs(frameIndex * kFileFrameMs + pacingBase_ - clockMs());
 
+    const double readStart = clockMs();
     if (!readFrame(source_, *sourceContext_)) {
         if (stop_.load()) return false;
         if (!source_.isFile && !source_.shareCamera) {
@@ -249,9 +250,12 @@ bool Engine::pass() {
     }
     setStatus(kStatusRunning);
     const double t0 = clockMs();
+    FrameStageTimes stages;
+    stages.read = t0 - readStart;
     if (nobodyWatches()) {
         rest(frameIndex);
-        account(t0, t0, t0, clockMs(), false);
+        stages.send = clockMs() - t0;
+        account(stages, false);
         return true;
     }
     if (resting_) {
@@ -271,9 +275,11 @@ bool Engine::pass() {
     input.sourceStride = static_cast<int>(source_.frameWidth * 4);
     input.face = faceFound ? &geometry_ : nullptr;
     input.landmarks = faceFound ? &landmarks_ : nullptr;
-    if (plan_.needsMask())
+    if (plan_.needsMask()) {
         input.personMask =
             tracking_->segmentPerson({source_.frame.data(), source_.frameWidth, source_.frameHeight});
+        stages.mask = clockMs() - t1;
+    }
     input.timeMs = t1;
     input.frameIndex = frameIndex;
     input.room = {shared_.captureRoomRequest.exchange(false), shared_.forgetRoomRequest.exchange(false),
@@ -291,7 +297,11 @@ bool Engine::pass() {
         failed_ = true;
         return false;
     }
-    account(t0, t1, t2, clockMs(), faceFound);
+    stages.track = t1 - t0;
+    stages.draw = t2 - t1 - stages.mask;
+    stages.send = clockMs() - t2;
+    account(stages, faceFound);
+    if (setup_.onFrameTimes) setup_.onFrameTimes(stages);
     return true;
 }
 
@@ -400,11 +410,12 @@ void Engine::rest(int frameIndex) {
     keepLinked(frameIndex);
 }
 
-void Engine::account(double t0, double t1, double t2, double t3, bool faceFound) {
-    times_.track += t1 - t0;
-    times_.draw += t2 - t1;
-    times_.send += t3 - t2;
-    times_.worst = std::max(times_.worst, t3 - t0);
+void Engine::account(const FrameStageTimes& stages, bool faceFound) {
+    // The line's draw figure includes the person mask, as it always has.
+    times_.track += stages.track;
+    times_.draw += stages.mask + stages.draw;
+    times_.send += stages.send;
+    times_.worst = std::max(times_.worst, stages.track + stages.mask + stages.draw + stages.send);
     if (faceFound) ++times_.faces;
     const int frameIndex = frameIndex_.load();
     if ((frameIndex + 1) % kStatisticsEvery == 0) statistics();

@@ -33,6 +33,9 @@ struct EngineSetup {
     std::function<std::unique_ptr<VideoBackend>()> makeVideo;
     std::function<std::unique_ptr<FrameDrawing>(const LaunchOptions&)> makeDrawing;
     std::function<std::unique_ptr<FaceTracking>(const LaunchOptions&)> makeTracking;
+    // Called on the engine thread after every drawn frame with its stage times (the benchmark's view;
+    // the statistics line sums the same figures). Empty in the program.
+    std::function<void(const FrameStageTimes&)> onFrameTimes;
 };
 
 // The program's parts: system video, the process-wide shared block, the real section name.
@@ -72,7 +75,7 @@ private:
     void keepLinked(int frameIndex);
     bool nobodyWatches() const;
     void rest(int frameIndex);
-    void account(double t0, double t1, double t2, double t3, bool faceFound);
+    void account(const FrameStageTimes& stages, bool faceFound);
     void statistics();
 
     EngineSetup setup_;

@@ -9,6 +9,12 @@ namespace qm {
 
 constexpr int kStatisticsEvery = 90;
 
+// One frame's stage times in ms: the source read, tracking, the person mask, the rest of the drawing and
+// the readback with the hand-over to the camera.
+struct FrameStageTimes {
+    double read = 0, track = 0, mask = 0, draw = 0, send = 0;
+};
+
 // Stage times summed over the frames since the last line.
 struct FrameTimes {
     double track = 0, draw = 0, send = 0;

@@ -20,7 +20,7 @@ struct LaunchOptions {
     std::string dumpPath;
     int dumpAt = 60;
     bool plain = false;
-    int threads = 0;  // 0: runtime default
+    int threads = 0;  // 0: chosen for this machine (kAutomaticModelThreads)
     std::string wear[kWearSlots];
     std::string torso;
     bool bodyless = false;

@@ -39,12 +39,10 @@ RuntimeHandle<OrtSessionOptions> baseOptions(const OrtApi& api) {
 
 RuntimeHandle<OrtSessionOptions> cpuOptions(const OrtApi& api, int threads) {
     RuntimeHandle<OrtSessionOptions> options = baseOptions(api);
-    if (threads > 0) {
-        throwOnError(api.SetIntraOpNumThreads(options.get(), threads));
-        throwOnError(api.SetInterOpNumThreads(options.get(), 1));
-        // Workers sleep between runs instead of spinning: one frame's inference leaves the cores free.
-        throwOnError(api.AddSessionConfigEntry(options.get(), "session.intra_op.allow_spinning", "0"));
-    }
+    throwOnError(api.SetIntraOpNumThreads(options.get(), threads > 0 ? threads : kAutomaticModelThreads));
+    throwOnError(api.SetInterOpNumThreads(options.get(), 1));
+    // Workers sleep between runs instead of spinning: one frame's inference leaves the cores free.
+    throwOnError(api.AddSessionConfigEntry(options.get(), "session.intra_op.allow_spinning", "0"));
     return options;
 }
 

@@ -65,9 +65,16 @@ struct FaceTracker {
 
 struct ModelSetup {
     bool useCpu = false;  // "--cpu"
-    int threads = 0;      // "--threads"; 0 or less leaves the runtime's default
+    int threads = 0;      // "--threads"; 0 or less: automaticModelThreads
     std::string folder;   // where the model files are; empty means the program's folder
 };
+
+// The models' thread count when "--threads" sets none. The models are small (a few ms each) and run
+// between the engine's drawing, the source's decoder, the companion and the call application itself:
+// split over more threads, their short operators spend more on waking workers than they gain. On 2 cores
+// one thread is the fastest for all three models; two sleeping workers are 15-50 % slower, and the
+// runtime's own choice (spinning workers) 20-80 % slower while it keeps a second core busy.
+constexpr int kAutomaticModelThreads = 1;
 
 // Makes the environment and the sessions (replacing earlier ones) and builds the anchor table.
 // Throws ModelError with the runtime's message when the environment, the options or the detector or mesh

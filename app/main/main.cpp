@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "\n"
     "Engine and output:\n"
     "  --cpu                run the models on the processor\n"
-    "  --threads N          model thread count (0: runtime default)\n"
+    "  --threads N          model thread count (0: chosen for this machine)\n"
     "  --software           cheap drawing path\n"
     "  --frames N           stop after N frames (0: run forever)\n"
     "  --dump PATH, --dump-at N   write frame N (default 60) as a bitmap\n"

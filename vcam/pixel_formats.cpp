@@ -80,26 +80,24 @@ void toYuyv(const uint8_t* bgra, size_t stride, int width, int height, uint8_t* 
     }
 }
 
-// 4:2:0: luma for every pixel, one chroma pair per 2 × 2 block; `interleaved` writes the pairs side by
-// side (NV12), otherwise into two planes (I420).
-void to420(const uint8_t* bgra, size_t stride, int width, int height, bool interleaved, uint8_t* out) {
-    uint8_t* luma = out;
-    uint8_t* chromaU = out + size_t(width) * height;
-    uint8_t* chromaV = chromaU + size_t(width / 2) * (height / 2);
+// 4:2:0: luma for every pixel, one chroma pair per 2 × 2 block; with `interleavedUv` the pairs go side by
+// side into one plane (NV12), otherwise into the U and V planes (I420).
+void to420(const uint8_t* bgra, size_t stride, int width, int height, const PlaneTargets& to,
+           bool interleavedUv) {
     int16_t blue[kMaxRowPixels], red[kMaxRowPixels], blueBelow[kMaxRowPixels], redBelow[kMaxRowPixels];
     for (int y = 0; y < height; y += 2) {
         const uint8_t* top = bgra + stride * y;
         const uint8_t* bottom = top + stride;
-        lumaRow(top, width, luma + size_t(width) * y, 1);
-        lumaRow(bottom, width, luma + size_t(width) * (y + 1), 1);
+        lumaRow(top, width, to.y + to.yStride * y, 1);
+        lumaRow(bottom, width, to.y + to.yStride * (y + 1), 1);
         chromaShares(top, width, blue, red);
         chromaShares(bottom, width, blueBelow, redBelow);
-        if (interleaved) {
-            uint8_t* pairs = chromaU + size_t(width) * (y / 2);
+        if (interleavedUv) {
+            uint8_t* pairs = to.u + to.uStride * (y / 2);
             chromaFromShares(blue, red, blueBelow, redBelow, width / 2, pairs, pairs + 1, 2);
         } else {
-            chromaFromShares(blue, red, blueBelow, redBelow, width / 2, chromaU + size_t(width / 2) * (y / 2),
-                             chromaV + size_t(width / 2) * (y / 2), 1);
+            chromaFromShares(blue, red, blueBelow, redBelow, width / 2, to.u + to.uStride * (y / 2),
+                             to.v + to.vStride * (y / 2), 1);
         }
     }
 }
@@ -132,8 +130,19 @@ void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int heig
                      uint8_t* out) {
     if (format == PixelFormat::Yuyv)
         toYuyv(bgra, bgraStride, width, height, out);
-    else
-        to420(bgra, bgraStride, width, height, format == PixelFormat::Nv12, out);
+    else {
+        uint8_t* u = out + size_t(width) * height;
+        const bool nv12 = format == PixelFormat::Nv12;
+        to420(bgra, bgraStride, width, height,
+              {out, size_t(width), u, size_t(nv12 ? width : width / 2), u + size_t(width / 2) * (height / 2),
+               size_t(width / 2)},
+              nv12);
+    }
+}
+
+void convertToI420Planes(const uint8_t* bgra, size_t bgraStride, int width, int height,
+                         const PlaneTargets& planes) {
+    to420(bgra, bgraStride, width, height, planes, false);
 }
 
 }  // namespace qm

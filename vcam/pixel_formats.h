@@ -18,6 +18,20 @@ int pixelFormatStride(PixelFormat format, int width);
 void convertFromBgra(const uint8_t* bgra, size_t bgraStride, int width, int height, PixelFormat format,
                      uint8_t* out);
 
+// Where 4:2:0 planes go, each with its own row stride (an encoder's frame pads its rows).
+struct PlaneTargets {
+    uint8_t* y;
+    size_t yStride;
+    uint8_t* u;
+    size_t uStride;
+    uint8_t* v;
+    size_t vStride;
+};
+
+// I420 into separate planes; the same limits as convertFromBgra.
+void convertToI420Planes(const uint8_t* bgra, size_t bgraStride, int width, int height,
+                         const PlaneTargets& planes);
+
 // A quiet dark grey frame, shown until the program's first frame.
 void fillPlaceholder(PixelFormat format, int width, int height, uint8_t* out);
 

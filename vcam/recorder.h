@@ -13,7 +13,6 @@ struct AVCodecContext;
 struct AVStream;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 namespace qm {
 
@@ -41,7 +40,6 @@ private:
     AVStream* stream_ = nullptr;
     AVFrame* picture_ = nullptr;
     AVPacket* packet_ = nullptr;
-    SwsContext* scaler_ = nullptr;
     bool headerWritten_ = false;
     bool firstStamp_ = true;
     uint64_t originMs_ = 0;

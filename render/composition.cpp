@@ -140,7 +140,7 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
         // 12. Body-less: torso and head cut-out over the room.
         if (bodyGone) {
             if (torso_.loaded()) {
-                const TorsoFace under{plan.faceKind == kFaceKitten,
+                const TorsoFace under{plan.faceKind == kFaceKitten && faces_.prepare(kFaceKitten),
                                       static_cast<float>(faces_.art().kittenWidth),
                                       static_cast<float>(faces_.art().kittenHeight)};
                 torso_.draw(g_, filters, under, *input.face, s, input.timeMs, &placement);

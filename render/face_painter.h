@@ -29,7 +29,11 @@ struct DrawnFacePicture {
 
 class FacePainter {
 public:
-    HResult load(const std::string& assetFolder) { return loadFaceArt(assetFolder, &art_); }
+    // The morvel now, the other pictures when first drawn (prepare).
+    HResult load(const std::string& assetFolder);
+    // Makes the pictures face kind 1–5 draws with; false when they can't be read (logged once, and that
+    // face then draws nothing).
+    bool prepare(int faceKind);
 
     // Draws face kind 1–5 with the face's fit; anything else draws nothing.
     DrawnFacePicture draw(Graphics& g, int faceKind, const FaceGeometry& face, const SmoothedAnchors& s,
@@ -41,7 +45,9 @@ public:
     const GooglyState& googly() const { return googly_; }
 
 private:
+    std::string folder_;
     FaceArt art_;
+    bool unreadable_[kFacePictureCount + 1] = {};  // the face pictures, then the kitten
     GooglyState googly_;
 };
 

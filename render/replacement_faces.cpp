@@ -94,29 +94,23 @@ void drawGooglyEye(Graphics& g, const FaceArt& art, const GooglyState& state, in
         if (HResult hr_ = (expr); hr_ != kOk) return reportFailure("Engine", __LINE__, hr_); \
     } while (0)
 
-HResult loadFaceArt(const std::string& folder, FaceArt* art) {
+HResult loadFacePictureArt(const std::string& folder, int index, FaceArt* art) {
     FaceArt& a = *art;
-    for (int i = 0; i < kFacePictureCount; ++i) {
-        const FaceAnchors& anchors = kFaceAnchors[i];
-        float relativeTop = 0;
-        if (anchors.topFromMorvel)
-            relativeTop = relativeHeadTop(a.faces[kMorvelPicture].box, kFaceAnchors[kMorvelPicture],
-                                          a.faces[kMorvelPicture].width, a.faces[kMorvelPicture].height);
-        if (HResult hr = loadFacePicture(folder + kFacePictureFiles[i], anchors,
-                                         anchors.topFromMorvel ? &relativeTop : nullptr, &a.faces[i]);
-            hr != kOk)
-            return hr;
+    if (a.faces[index].bitmap) return kOk;
+    const FaceAnchors& anchors = kFaceAnchors[index];
+    float relativeTop = 0;
+    if (anchors.topFromMorvel) {
+        if (HResult hr = loadFacePictureArt(folder, kMorvelPicture, art); hr != kOk) return hr;
+        relativeTop = relativeHeadTop(a.faces[kMorvelPicture].box, kFaceAnchors[kMorvelPicture],
+                                      a.faces[kMorvelPicture].width, a.faces[kMorvelPicture].height);
     }
+    return loadFacePicture(folder + kFacePictureFiles[index], anchors,
+                           anchors.topFromMorvel ? &relativeTop : nullptr, &a.faces[index]);
+}
 
-    a.eyeball = makeRadialBrush(
-        {{0, 1, 1, 1, 1}, {0.75, 0.94902, 0.94902, 0.94902, 1}, {1, 0.811765, 0.811765, 0.811765, 1}}, -0.3,
-        -0.35);
-    a.eyeShadow = makeRadialBrush({blackStop(0, 0.35), blackStop(0.75, 0.35), blackStop(1, 0)});
-    a.morvelSkin = makeLinearBrush(
-        0, 0, 0, 1, {{0, 0.788235, 0.643137, 0.419608, 1}, {1, 0.654902, 0.490196, 0.270588, 1}});
-    for (auto* p : {&a.eyeball, &a.eyeShadow, &a.morvelSkin})
-        QM_CHECK(checkPattern(p->get()));
-
+HResult loadKittenArt(const std::string& folder, FaceArt* art) {
+    FaceArt& a = *art;
+    if (a.kitten.bitmap) return kOk;
     if (HResult hr = loadPicture(folder + kKittenPictureFile, false, &a.kitten); hr != kOk) return hr;
     a.kittenWidth = cairo_image_surface_get_width(a.kitten.bitmap.get());
     a.kittenHeight = cairo_image_surface_get_height(a.kitten.bitmap.get());
@@ -134,9 +128,40 @@ HResult loadFaceArt(const std::string& folder, FaceArt* art) {
         QM_CHECK(hresultFromCairo(cairo_status(c.get())));
         a.kittenCopies[level] = std::move(copy);
     }
+    return kOk;
+}
+
+HResult loadFaceArt(const std::string& folder, FaceArt* art, FaceArtLoading loading) {
+    FaceArt& a = *art;
+    // The morvel is always made: the banana and the worn items measure against it.
+    if (HResult hr = loadFacePictureArt(folder, kMorvelPicture, art); hr != kOk) return hr;
+    for (int i = 0; i < kFacePictureCount; ++i) {
+        if (loading == FaceArtLoading::Everything) {
+            if (HResult hr = loadFacePictureArt(folder, i, art); hr != kOk) return hr;
+        } else if (!decodablePictureFile(folder + kFacePictureFiles[i])) {
+            // Decoding it now reports the failure the way every picture does.
+            Picture failed;
+            if (HResult hr = loadPicture(folder + kFacePictureFiles[i], false, &failed); hr != kOk) return hr;
+        }
+    }
+
+    a.eyeball = makeRadialBrush(
+        {{0, 1, 1, 1, 1}, {0.75, 0.94902, 0.94902, 0.94902, 1}, {1, 0.811765, 0.811765, 0.811765, 1}}, -0.3,
+        -0.35);
+    a.eyeShadow = makeRadialBrush({blackStop(0, 0.35), blackStop(0.75, 0.35), blackStop(1, 0)});
+    a.morvelSkin = makeLinearBrush(
+        0, 0, 0, 1, {{0, 0.788235, 0.643137, 0.419608, 1}, {1, 0.654902, 0.490196, 0.270588, 1}});
+    for (auto* p : {&a.eyeball, &a.eyeShadow, &a.morvelSkin})
+        QM_CHECK(checkPattern(p->get()));
     a.kittenMouth = makeLinearBrush(
         0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
     QM_CHECK(checkPattern(a.kittenMouth.get()));
+
+    if (loading == FaceArtLoading::Everything) return loadKittenArt(folder, art);
+    if (!decodablePictureFile(folder + kKittenPictureFile)) {
+        Picture failed;
+        if (HResult hr = loadPicture(folder + kKittenPictureFile, false, &failed); hr != kOk) return hr;
+    }
     return kOk;
 }
 

@@ -28,9 +28,17 @@ struct FaceArt {
     PatternPtr kittenMouth;  // the kitten's open mouth, dark at the top (linear (0, 0) → (0, 1))
 };
 
+enum class FaceArtLoading { Everything, OnFirstUse };
+
 // Loads the three face pictures (morvel first: the banana measures its head top from the morvel's), makes
-// the brushes, then loads the kitten and its reduced copies. A missing picture fails.
-HResult loadFaceArt(const std::string& assetFolder, FaceArt* art);
+// the brushes, then loads the kitten and its reduced copies. A missing picture fails. OnFirstUse makes
+// only the morvel and the brushes now and checks that the other pictures decode; loadFacePictureArt and
+// loadKittenArt make them when a face first needs them (each about 20 MB with its shadow and copies).
+HResult loadFaceArt(const std::string& assetFolder, FaceArt* art,
+                    FaceArtLoading loading = FaceArtLoading::Everything);
+// Face picture `index` (kMorvelPicture ...) and what it needs; a no-op once made.
+HResult loadFacePictureArt(const std::string& assetFolder, int index, FaceArt* art);
+HResult loadKittenArt(const std::string& assetFolder, FaceArt* art);
 
 // The two googly pupils: offsets and velocities in eye radii. They rest at the bottom of the eye.
 struct GooglyState {

@@ -135,44 +135,69 @@ WearPainter::WearPainter()
 }
 
 int WearPainter::load(const std::string& folder, bool highQuality, const FacePicture& morvel) {
+    folder_ = folder;
     highQuality_ = highQuality;
     pictures_.clear();
     std::fill(std::begin(byEntry_), std::end(byEntry_), nullptr);
+    std::fill(std::begin(found_), std::end(found_), false);
     warpEntry_ = warpLevel_ = -1;
     reference_.width = morvel.width;
     reference_.height = morvel.height;
     reference_.headTop = morvel.box.headTop;
     reference_.foreheadWidth = morvel.box.foreheadWidth;
     reference_.eyeY = morvel.anchors.leftEyeY;
+    // Only checked now (header and size); each picture and its reduced copies are made when an item is
+    // first worn: all of them together hold about 35 MB.
     int loaded = 0;
     for (int i = 0; i < kWearCatalogueSize; ++i) {
-        const WearEntry& entry = kWearCatalogue[i];
-        const std::string file = wearPictureFile(entry);
+        const std::string file = wearPictureFile(kWearCatalogue[i]);
         if (file.empty()) continue;
-        Picture picture;
-        const bool measured = entry.kind == kWearKindHair;  // for the crown opening
-        if (loadPicture(folder + file, measured, &picture) != kOk) {
+        if (!decodablePictureFile(folder + file)) {
             logLine("missing picture %s", file.c_str());
             continue;
         }
-        WornPicture worn;
-        worn.width = cairo_image_surface_get_width(picture.bitmap.get());
-        worn.height = cairo_image_surface_get_height(picture.bitmap.get());
-        if (entry.kind == kWearKindHair)
-            worn.holeFraction = holeFraction(picture.pixels.data(), worn.width, worn.height);
-        // Beards stay whole: the jaw warp works on their full rows and columns.
-        const bool whole = entry.kind == kWearKindBeard;
-        for (int level = 0; level < (highQuality ? 3 : 1); ++level)
-            worn.levels[level] = makeLevel(picture.bitmap.get(), level, whole);
-        pictures_[file] = std::move(worn);
+        found_[i] = true;
         ++loaded;
-    }
-    for (int i = 0; i < kWearCatalogueSize; ++i) {
-        auto it = pictures_.find(wearPictureFile(kWearCatalogue[i]));
-        if (it != pictures_.end()) byEntry_[i] = &it->second;
     }
     logLine("worn items: %d pictures", loaded);
     return loaded;
+}
+
+bool WearPainter::found(const std::string& file) const {
+    for (int i = 0; i < kWearCatalogueSize; ++i)
+        if (found_[i] && wearPictureFile(kWearCatalogue[i]) == file) return true;
+    return false;
+}
+
+void WearPainter::prepare(const WearSlots& slots) {
+    for (const WornItem& item : slots) {
+        const int i = item.entry;
+        if (i < 0 || i >= kWearCatalogueSize || !found_[i] || byEntry_[i]) continue;
+        byEntry_[i] = makeWornPicture(i);
+        found_[i] = byEntry_[i] != nullptr;  // a file that went bad since start is not tried again
+    }
+}
+
+const WornPicture* WearPainter::makeWornPicture(int index) {
+    const WearEntry& entry = kWearCatalogue[index];
+    const std::string file = wearPictureFile(entry);
+    if (auto it = pictures_.find(file); it != pictures_.end()) return &it->second;
+    Picture picture;
+    const bool measured = entry.kind == kWearKindHair;  // for the crown opening
+    if (loadPicture(folder_ + file, measured, &picture) != kOk) {
+        logLine("missing picture %s", file.c_str());
+        return nullptr;
+    }
+    WornPicture worn;
+    worn.width = cairo_image_surface_get_width(picture.bitmap.get());
+    worn.height = cairo_image_surface_get_height(picture.bitmap.get());
+    if (entry.kind == kWearKindHair)
+        worn.holeFraction = holeFraction(picture.pixels.data(), worn.width, worn.height);
+    // Beards stay whole: the jaw warp works on their full rows and columns.
+    const bool whole = entry.kind == kWearKindBeard;
+    for (int level = 0; level < (highQuality_ ? 3 : 1); ++level)
+        worn.levels[level] = makeLevel(picture.bitmap.get(), level, whole);
+    return &(pictures_[file] = std::move(worn));
 }
 
 bool WearPainter::active(const FrameFilters& filters) const {
@@ -473,6 +498,7 @@ void WearPainter::drawOnPicture(Graphics& g, const FrameFilters& filters, const 
                                 const cairo_matrix_t& placement) {
     drawn_.cap = false;
     if (!drawn.picture || !active(filters)) return;
+    prepare(filters.wear);
     const FacePicture& picture = *drawn.picture;
     const FacePicturePlacement& where = drawn.where;
     const float h = where.horizontalScale, v = h * picture.anchors.verticalScale;
@@ -500,6 +526,7 @@ void WearPainter::drawOnRealFace(Graphics& g, const FrameFilters& filters, const
                                  const cairo_matrix_t& placement) {
     drawn_.cap = false;
     if (!active(filters)) return;
+    prepare(filters.wear);
     const WearSlots& slots = filters.wear;
     const double t = std::max(elapsed, 0.001);
     const Point2 centre = face.faceCentre;

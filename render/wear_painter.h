@@ -61,8 +61,9 @@ class WearPainter {
 public:
     WearPainter();
 
-    // Loads every catalogue picture from the folder (with a trailing '/'), logging "missing picture %s" for
-    // each one that doesn't load and "worn items: %d pictures" at the end; returns the count. The morvel
+    // Checks every catalogue picture in the folder (with a trailing '/'), logging "missing picture %s" for
+    // each one that doesn't read and "worn items: %d pictures" at the end; returns the count. The pictures
+    // themselves are made when first worn (prepare, called by the draw functions). The morvel
     // picture is the reference hair is sized against. highQuality: pictures are drawn from the reduced
     // copy nearest their size; otherwise straight from the full picture, bilinear.
     int load(const std::string& assetFolder, bool highQuality, const FacePicture& reference);
@@ -71,7 +72,10 @@ public:
     bool active(const FrameFilters& filters) const;
     // The face was lost: the own-face filters start again from the next face's raw measures.
     void reset();
-    // The slot's picture, or null when the slot is empty, its entry has no file or the file didn't load.
+    // Makes the pictures of the slots' items that are not made yet.
+    void prepare(const WearSlots& slots);
+    // The slot's picture, or null when the slot is empty, its entry has no file, the file didn't load or
+    // the item was never prepared.
     const WornPicture* pictureFor(const WearSlots& slots, int slot) const;
 
     // On a face picture just drawn (drawn.picture null: nothing), onto the canvas.
@@ -93,7 +97,9 @@ public:
         float leftExtent = 1, rightExtent = 1;
     };
     const Drawn& lastDrawn() const { return drawn_; }
-    // The loaded pictures, keyed by file name.
+    // The file was found readable at load.
+    bool found(const std::string& file) const;
+    // The pictures made so far, keyed by file name.
     const std::map<std::string, WornPicture>& pictures() const { return pictures_; }
 
 private:
@@ -111,8 +117,12 @@ private:
     cairo_surface_t* warpedBeard(int entry, const WornPicture& picture, int level, const JawWarp& warp,
                                  int* rows);
 
+    const WornPicture* makeWornPicture(int entry);
+
+    std::string folder_;
     std::map<std::string, WornPicture> pictures_;  // keyed by file name
-    const WornPicture* byEntry_[32] = {};          // the catalogue's entries → their pictures
+    const WornPicture* byEntry_[32] = {};          // the catalogue's entries → their pictures, once made
+    bool found_[32] = {};                          // the entry's file read at load
     ReferenceHead reference_;
     bool highQuality_ = true;
 

@@ -181,7 +181,7 @@ TEST_F(BodylessFrameTest, RoomWhereTheBodyWasHeadKeptTorsoUnderIt) {
     // With a torso its clothes fill the place under the head; the head still on top.
     filters.torso = "suit";
     compose(filters, 2000);
-    ASSERT_TRUE(composer->faces().art().kittenWidth > 0);
+    ASSERT_GT(composer->faces().art().faces[kMorvelPicture].width, 0);
     EXPECT_GT(navyShare(490), 0.5) << "navy cloth under the head";
     EXPECT_TRUE(near(at(640, 300), 150, 140, 240, 2));
     // The torso follows the head: moved 200 pixels right, the cloth moves with it (after smoothing).

@@ -267,19 +267,37 @@ bool Engine::pass() {
 
     takeFilters();
     const int look = filters_.filtering ? filters_.look : 0;
-    const bool faceFound = track(plan_.needsFace(look), look);
+    const bool faceNeeded = plan_.needsFace(look);
+    SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
+    // With a face to follow and a second core, the person mask runs beside the face models. It sees
+    // the frame before the touch-up look, which retouches the pixels only once the mask is done.
+    const bool maskBeside = plan_.needsMask() && faceNeeded && processors_ > 1;
+    if (maskBeside) maskWorker_.start(*tracking_, frame);
+    bool faceFound = false;
+    try {
+        faceFound = track(faceNeeded);
+    } catch (...) {
+        maskWorker_.settle();
+        throw;
+    }
+    const double tracked = clockMs();
+    const uint8_t* personMask = maskBeside ? maskWorker_.wait() : nullptr;
+    const double masked = clockMs();
+    if (faceFound && look != 0)
+        tracking_->applyLook(frame, landmarks_, geometry_, look, filters_.masculine, filters_.strength);
 
     const double t1 = clockMs();
+    stages.mask = masked - tracked;
     FrameInput input;
     input.sourcePixels = source_.frame.data();
     input.sourceStride = static_cast<int>(source_.frameWidth * 4);
     input.face = faceFound ? &geometry_ : nullptr;
     input.landmarks = faceFound ? &landmarks_ : nullptr;
-    if (plan_.needsMask()) {
-        input.personMask =
-            tracking_->segmentPerson({source_.frame.data(), source_.frameWidth, source_.frameHeight});
+    if (plan_.needsMask() && !maskBeside) {
+        personMask = tracking_->segmentPerson(frame);
         stages.mask = clockMs() - t1;
     }
+    input.personMask = personMask;
     input.timeMs = t1;
     input.frameIndex = frameIndex;
     input.room = {shared_.captureRoomRequest.exchange(false), shared_.forgetRoomRequest.exchange(false),
@@ -297,8 +315,8 @@ bool Engine::pass() {
         failed_ = true;
         return false;
     }
-    stages.track = t1 - t0;
-    stages.draw = t2 - t1 - stages.mask;
+    stages.track = t1 - t0 - (maskBeside ? stages.mask : 0);
+    stages.draw = t2 - t1 - (maskBeside ? 0 : stages.mask);
     stages.send = clockMs() - t2;
     account(stages, faceFound);
     if (setup_.onFrameTimes) setup_.onFrameTimes(stages);
@@ -332,7 +350,7 @@ void Engine::takeFilters() {
     plan_ = drawing_->prepare(filters_, tracking_->personMaskLoaded());
 }
 
-bool Engine::track(bool needed, int look) {
+bool Engine::track(bool needed) {
     if (!needed) return false;
     SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
     if (!following_) {
@@ -348,8 +366,6 @@ bool Engine::track(bool needed, int look) {
     const int frameIndex = frameIndex_.load();
     if (options_.open >= 0 && frameIndex > kOverrideFrom) geometry_.mouthOpen = options_.open;
     if (options_.blink && frameIndex > kOverrideFrom) geometry_.eyeOpen = kBlinkEyeOpen;
-    if (look != 0)
-        tracking_->applyLook(frame, landmarks_, geometry_, look, filters_.masculine, filters_.strength);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "engine/engine_seams.h"
 #include "engine/face_photo_preparation.h"
 #include "engine/hand_over.h"
+#include "engine/mask_worker.h"
 #include "engine/statistics.h"
 #include "platform/event.h"
 #include "platform/frame_section.h"
@@ -70,7 +71,7 @@ private:
     void backOff();
     bool openAndPrepare();
     void takeFilters();
-    bool track(bool needed, int look);
+    bool track(bool needed);  // the face models; the look is applied by the caller
     HResult sendFrame(int frameIndex);
     void keepLinked(int frameIndex);
     bool nobodyWatches() const;
@@ -89,6 +90,7 @@ private:
     std::unique_ptr<VideoBackend> video_;
     std::unique_ptr<FaceTracking> tracking_;
     std::unique_ptr<FrameDrawing> drawing_;
+    MaskWorker maskWorker_;  // after tracking_: ends before the models it uses
     SourceState source_;
     std::unique_ptr<SourceContext> sourceContext_;
 

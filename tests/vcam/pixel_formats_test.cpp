@@ -81,3 +81,43 @@ TEST(PixelFormats, EachFormatMatchesFfmpegWithinTwoLevels) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// The recorder's planes come with padded rows: the same samples as the packed I420 frame, and the padding
+// left alone.
+TEST(PixelFormats, I420IntoPaddedPlanesMatchesThePackedFrame) {
+    const std::vector<uint8_t> bgra = testPicture();
+    std::vector<uint8_t> packed(pixelFormatBytes(PixelFormat::I420, kWidth, kHeight));
+    convertFromBgra(bgra.data(), size_t(kWidth) * 4, kWidth, kHeight, PixelFormat::I420, packed.data());
+    const size_t yStride = kWidth + 64, cStride = kWidth / 2 + 32;
+    std::vector<uint8_t> y(yStride * kHeight, 0xEE), u(cStride * kHeight / 2, 0xEE), v(u);
+    convertToI420Planes(bgra.data(), size_t(kWidth) * 4, kWidth, kHeight,
+                        {y.data(), yStride, u.data(), cStride, v.data(), cStride});
+    const uint8_t* packedU = packed.data() + kWidth * kHeight;
+    const uint8_t* packedV = packedU + (kWidth / 2) * (kHeight / 2);
+    int differences = 0, paddingTouched = 0;
+    for (int row = 0; row < kHeight; ++row)
+        for (size_t x = 0; x < yStride; ++x) {
+            const uint8_t got = y[row * yStride + x];
+            if (x < size_t(kWidth))
+                differences += got != packed[row * kWidth + x];
+            else
+                paddingTouched += got != 0xEE;
+        }
+    for (int row = 0; row < kHeight / 2; ++row)
+        for (size_t x = 0; x < cStride; ++x) {
+            const uint8_t gotU = u[row * cStride + x], gotV = v[row * cStride + x];
+            if (x < size_t(kWidth / 2))
+                differences +=
+                    (gotU != packedU[row * kWidth / 2 + x]) + (gotV != packedV[row * kWidth / 2 + x]);
+            else
+                paddingTouched += (gotU != 0xEE) + (gotV != 0xEE);
+        }
+    EXPECT_EQ(differences, 0);
+    EXPECT_EQ(paddingTouched, 0);
+}
+
+}  // namespace
+}  // namespace qm

@@ -46,4 +46,8 @@ bool drawPictureAffine(cairo_surface_t* target, cairo_surface_t* picture,
                        const cairo_matrix_t& pictureToTarget, const BlitShape* shape = nullptr,
                        const RowSpan* spans = nullptr);
 
+// Whether groups of four pixels go through the processor's vector unit (on by default, where it has
+// AVX2). Tests and benchmarks compare the two paths; they draw the same pixels.
+void useVectorBlit(bool on);
+
 }  // namespace qm

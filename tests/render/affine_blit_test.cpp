@@ -77,5 +77,61 @@ TEST(AffineBlitTest, MatchesCairosBilinearDrawing) {
     EXPECT_FALSE(drawPictureAffine(target.get(), picture.get(), flat));
 }
 
+// The vector path draws exactly the pixels of the one-pixel path: random premultiplied pictures (clear,
+// faint, half and fully opaque pixels, with holes), random transforms and an ARGB target with alpha, so
+// every branch of the blend is met.
+TEST(AffineBlitTest, FourAtATimeDrawsTheSamePixelsAsOneAtATime) {
+    std::srand(7);
+    auto random = [](int n) { return std::rand() % n; };
+    long compared = 0;
+    for (int round = 0; round < 40; ++round) {
+        const int pw = 8 + random(120), ph = 8 + random(90);
+        SurfacePtr picture = makePaddedSurface(pw, ph);
+        ASSERT_EQ(checkSurface(picture.get()), kOk);
+        uint8_t* data = cairo_image_surface_get_data(picture.get());
+        const int stride = cairo_image_surface_get_stride(picture.get());
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                const int kind = random(5);
+                const int a = kind == 0 ? 0 : kind == 1 ? 1 + random(3) : kind == 2 ? 255 : random(256);
+                uint8_t* p = data + y * stride + x * 4;
+                for (int c = 0; c < 3; ++c)
+                    p[c] = static_cast<uint8_t>(a ? random(a + 1) : 0);
+                p[3] = static_cast<uint8_t>(a);
+            }
+        cairo_surface_mark_dirty(picture.get());
+        cairo_matrix_t m;
+        cairo_matrix_init_translate(&m, random(200), random(150));
+        cairo_matrix_rotate(&m, (random(2000) - 1000) / 300.0);
+        const double scale = 0.2 + random(300) / 100.0;
+        cairo_matrix_scale(&m, scale, scale * (0.5 + random(100) / 100.0));
+
+        SurfacePtr drawn[2];
+        for (int vector = 0; vector < 2; ++vector) {
+            drawn[vector].reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 257, 181));
+            uint8_t* t = cairo_image_surface_get_data(drawn[vector].get());
+            const int ts = cairo_image_surface_get_stride(drawn[vector].get());
+            std::srand(1000 + round);
+            for (int y = 0; y < 181; ++y)
+                for (int x = 0; x < 257 * 4; ++x)
+                    t[y * ts + x] = static_cast<uint8_t>(random(256));
+            cairo_surface_mark_dirty(drawn[vector].get());
+            useVectorBlit(vector == 1);
+            ASSERT_TRUE(drawPictureAffine(drawn[vector].get(), picture.get(), m));
+        }
+        useVectorBlit(true);
+        const uint8_t* a = cairo_image_surface_get_data(drawn[0].get());
+        const uint8_t* b = cairo_image_surface_get_data(drawn[1].get());
+        const int ts = cairo_image_surface_get_stride(drawn[0].get());
+        int differences = 0;
+        for (int y = 0; y < 181; ++y)
+            for (int x = 0; x < 257 * 4; ++x)
+                differences += a[y * ts + x] != b[y * ts + x];
+        EXPECT_EQ(differences, 0) << "round " << round;
+        compared += 181 * 257;
+    }
+    EXPECT_GT(compared, 0);
+}
+
 }  // namespace
 }  // namespace qm

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "render/affine_blit.h"
 #include "render/composition.h"
 #include "render/effects.h"
 #include "render/graphics.h"
@@ -169,6 +170,18 @@ void BM_TorsoAstronaut(benchmark::State& s) {
     composeBench(s, kCameraOnly, kFaceMorvel, true, "astronaut");
 }
 
+// The same two, the affine blits one pixel at a time (the path processors without AVX2 take).
+void BM_FaceMorvelOnePixelBlits(benchmark::State& s) {
+    useVectorBlit(false);
+    composeBench(s, kCameraOnly, kFaceMorvel);
+    useVectorBlit(true);
+}
+void BM_TorsoSuitOnePixelBlits(benchmark::State& s) {
+    useVectorBlit(false);
+    composeBench(s, kCameraOnly, kFaceMorvel, true, "suit");
+    useVectorBlit(true);
+}
+
 #define SOURCES Args({1280, 720})->Args({640, 480})->Unit(benchmark::kMillisecond)
 void BM_FacePhoto(benchmark::State& s) {
     composeBench(s, kCameraOnly, kFaceCustom, false, "", 0.3f);
@@ -188,6 +201,8 @@ BENCHMARK(BM_BodylessMorvel)->SOURCES;
 BENCHMARK(BM_TorsoSuit)->SOURCES;
 BENCHMARK(BM_TorsoHoodie)->SOURCES;
 BENCHMARK(BM_TorsoAstronaut)->SOURCES;
+BENCHMARK(BM_FaceMorvelOnePixelBlits)->SOURCES;
+BENCHMARK(BM_TorsoSuitOnePixelBlits)->SOURCES;
 
 void BM_GaussianBlur(benchmark::State& state) {
     const int width = 1280, height = 720;

@@ -41,7 +41,8 @@ TEST(FrameSection, ConcurrentReaderNeverGetsATornFrame) {
 
     constexpr int kFrames = 3000;
     std::atomic<bool> done{false};
-    int read = 0, torn = 0, backwards = 0;
+    std::atomic<int> read{0};
+    int torn = 0, backwards = 0;
     std::thread reader([&] {
         std::vector<uint8_t> copy(kFrameBytes);
         uint32_t last = 0;
@@ -63,7 +64,11 @@ TEST(FrameSection, ConcurrentReaderNeverGetsATornFrame) {
         }
     });
     std::vector<uint8_t> frame(kFrameBytes);
-    for (int n = 1; n <= kFrames; ++n) {
+    // On a loaded machine the reader may get little time: the writer goes on until it has copied enough
+    // frames (within a bound).
+    int written = 0;
+    while (written < kFrames || (read.load() < 100 && written < 20 * kFrames)) {
+        const int n = ++written;
         std::memset(frame.data(), n % 251, frame.size());
         link.write(frame.data(), static_cast<long>(kFrameRowBytes));
         // Mostly back to back (copies race with writes), with short pauses so complete copies happen too.
@@ -71,8 +76,8 @@ TEST(FrameSection, ConcurrentReaderNeverGetsATornFrame) {
     }
     done = true;
     reader.join();
-    EXPECT_EQ(readSequence(section.view()), 2u * kFrames);
-    EXPECT_GT(read, 100);
+    EXPECT_EQ(readSequence(section.view()), 2u * written);
+    EXPECT_GE(read.load(), 100);
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(backwards, 0);
 }

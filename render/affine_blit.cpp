@@ -101,12 +101,24 @@ __attribute__((target("avx2"))) void blit4(const uint8_t* src, int srcStride, in
     const __m128i byte = _mm_set1_epi32(0xFF);
     const __m128i wx = _mm_and_si128(_mm_srli_epi32(u, 8), byte),
                   wy = _mm_and_si128(_mm_srli_epi32(v, 8), byte);
-    const __m128i offsets = _mm_add_epi32(_mm_mullo_epi32(_mm_srai_epi32(v, 16), _mm_set1_epi32(srcStride)),
-                                          _mm_slli_epi32(_mm_srai_epi32(u, 16), 2));
-    // Each pixel's two taps of the row and of the row below, one 64-bit lane per pixel.
-    const __m256i top = _mm256_i32gather_epi64(reinterpret_cast<const long long*>(src), offsets, 1);
+    // Each pixel's two taps of the row and of the row below, one 64-bit lane per pixel. Plain loads:
+    // the gather instruction is slower than four of them on some processors.
+    auto taps = [&](int i) {
+        const int32_t pu = uf + i * du, pv = vf + i * dv;
+        return src + static_cast<ptrdiff_t>(pv >> 16) * srcStride + (pu >> 16) * 4;
+    };
+    const uint8_t* p0 = taps(0);
+    const uint8_t* p1 = taps(1);
+    const uint8_t* p2 = taps(2);
+    const uint8_t* p3 = taps(3);
+    auto pair = [](const uint8_t* a, const uint8_t* b) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+    };
+    const __m256i top = _mm256_inserti128_si256(_mm256_castsi128_si256(pair(p0, p1)), pair(p2, p3), 1);
     const __m256i bottom =
-        _mm256_i32gather_epi64(reinterpret_cast<const long long*>(src + srcStride), offsets, 1);
+        _mm256_inserti128_si256(_mm256_castsi128_si256(pair(p0 + srcStride, p1 + srcStride)),
+                                pair(p2 + srcStride, p3 + srcStride), 1);
     const __m256i zero = _mm256_setzero_si256();
 
     // Weights in 16-bit lanes. Pixels 0 and 2 sit in the low halves of the 128-bit lanes after unpacking,

@@ -45,6 +45,8 @@ std::vector<SpriteCell> cutSpriteCells(cairo_surface_t* sheet, float cellW, floa
             cairo_set_source_surface(c.get(), whole.get(), -x0, -y0);
             cairo_paint(c.get());
             cell.x = x0, cell.y = y0;
+            cell.spans.resize(static_cast<size_t>(y1 - y0 + 1));
+            measureRowSpans(cell.picture.get(), 0, y1 - y0 + 1, cell.spans.data());
         }
         cells.push_back(std::move(cell));
     }

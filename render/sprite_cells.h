@@ -8,13 +8,15 @@
 
 #include <vector>
 
+#include "render/affine_blit.h"
 #include "render/cairo_handles.h"
 
 namespace qm {
 
 struct SpriteCell {
-    SurfacePtr picture;  // null for an empty cell
-    int x = 0, y = 0;    // its top-left corner in the cell
+    SurfacePtr picture;          // null for an empty cell
+    int x = 0, y = 0;            // its top-left corner in the cell
+    std::vector<RowSpan> spans;  // one per picture row: the blitter skips the clear parts
 };
 
 // The first `count` cells of a sheet of cellW × cellH cells, `cols` per row; empty when a picture cannot

@@ -130,7 +130,7 @@ void TorsoPainter::draw(Graphics& g, const FrameFilters& filters, const TorsoFac
     cairo_matrix_init_translate(&fromCell, picture.x, picture.y);
     cairo_matrix_t toCanvas;
     cairo_matrix_multiply(&toCanvas, &fromCell, &drawing);
-    drawPictureAffine(g.canvas.get(), picture.picture.get(), toCanvas);
+    drawPictureAffine(g.canvas.get(), picture.picture.get(), toCanvas, nullptr, picture.spans.data());
 }
 
 }  // namespace qm

@@ -162,7 +162,7 @@ void VisitorPainter::draw(Graphics& g, const FrameFilters& filters, double timeM
         shape.fadeDepth = 1 - p.opacity;
     }
     cairo_surface_flush(g.canvas.get());
-    drawPictureAffine(g.canvas.get(), cell.picture.get(), toCanvas, &shape);
+    drawPictureAffine(g.canvas.get(), cell.picture.get(), toCanvas, &shape, cell.spans.data());
     cairo_surface_mark_dirty(g.canvas.get());
 }
 

@@ -259,6 +259,9 @@ HResult loadFacePicture(const std::string& path, const FaceAnchors& anchors, con
         const HResult hr = hresultFromCairo(cairo_status(cr));
         cairo_destroy(cr);
         if (hr != kOk) return reportFailure("Engine", __LINE__, hr);
+        face->withShadowSpans[level].resize(static_cast<size_t>(cairo_image_surface_get_height(layer.get())));
+        measureRowSpans(layer.get(), 0, cairo_image_surface_get_height(layer.get()),
+                        face->withShadowSpans[level].data());
         face->withShadow[level] = std::move(layer);
     }
     face->bitmap = std::move(picture.bitmap);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "render/affine_blit.h"
 #include "render/cairo_handles.h"
 #include "render/face_anchors.h"
 
@@ -35,6 +36,7 @@ struct FacePicture {
     // one nearest its drawn size in a single pass. Level i's pixel (0, 0) is picture point
     // (-shadowMargin, -shadowMargin + 0.02 × width) and one of its pixels spans 2^i picture pixels.
     SurfacePtr withShadow[3];
+    std::vector<RowSpan> withShadowSpans[3];  // one per row of each: the blitter skips the clear corners
     float width = 0;
     float height = 0;
     FaceAnchors anchors{};

@@ -248,14 +248,17 @@ FacePicturePlacement drawFacePicture(Graphics& g, const FaceArt& art, const Face
     // (less work, less aliasing).
     const double drawnScale = std::sqrt(std::fabs(drawing.xx * drawing.yy - drawing.xy * drawing.yx));
     const int level = drawnScale < 0.35 ? 2 : drawnScale < 0.7 ? 1 : 0;
-    cairo_surface_t* layer = picture.withShadow[level].get();
-    if (!layer) layer = picture.withShadow[0].get();
-    if (layer) {
+    const int used = picture.withShadow[level] ? level : 0;
+    if (cairo_surface_t* layer = picture.withShadow[used].get()) {
         const cairo_matrix_t layerToCanvas =
-            then(then(scaling(1 << level, 1 << level),
+            then(then(scaling(1 << used, 1 << used),
                       translation(-picture.shadowMargin, -picture.shadowMargin + 0.02 * W)),
                  drawing);
-        drawPictureAffine(g.canvas.get(), layer, layerToCanvas);
+        const std::vector<RowSpan>& spans = picture.withShadowSpans[used];
+        drawPictureAffine(g.canvas.get(), layer, layerToCanvas, nullptr,
+                          spans.size() == static_cast<size_t>(cairo_image_surface_get_height(layer))
+                              ? spans.data()
+                              : nullptr);
     }
 
     // Eyes: the user's own, or googly ones.

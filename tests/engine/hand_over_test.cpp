@@ -74,6 +74,7 @@ TEST(HandOver, TheEngineRestsWhileTheCompanionSaysNobodyWatches) {
     setCameraOutputs(section.view(), kOutputPipeWire);
     std::atomic<bool> done{false};
     std::atomic<size_t> drawnWhileResting{0};
+    std::atomic<int> watchedFrom{600};
     std::thread consumer([&] {
         // The first drawn frame (seen under the probe's lock) comes after the engine was made.
         while (!done && h.draw->drawn().empty())
@@ -82,14 +83,17 @@ TEST(HandOver, TheEngineRestsWhileTheCompanionSaysNobodyWatches) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         drawnWhileResting = h.draw->drawn().size();
         setCameraOutputs(section.view(), kOutputPipeWire | kWatchedPipeWire);
+        watchedFrom = h.engine->frameIndex();
     });
     runCamera(h, 600);
     done = true;
     consumer.join();
     // Only the frame drawn before the link counts; resting frames are neither tracked nor drawn, and once
     // watched every frame is drawn and sent again.
+    // (On a loaded machine this thread may wake late: what counts is every frame after it said so.)
     EXPECT_LE(drawnWhileResting.load(), 1u);
-    EXPECT_GT(h.draw->drawn().size(), drawnWhileResting.load() + 300);
+    EXPECT_LT(watchedFrom.load(), 560);
+    EXPECT_GE(h.draw->drawn().size() + 2, drawnWhileResting.load() + (600 - watchedFrom.load()));
     EXPECT_NE(h.log().find("engine: nobody watches the camera, resting"), std::string::npos) << h.log();
     EXPECT_NE(h.log().find("engine: the camera is watched, drawing again"), std::string::npos) << h.log();
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "tracking/anchors.h"
@@ -73,6 +75,23 @@ TEST(SampleBilinear, OutsideTheFrameIsBlack) {
         EXPECT_EQ(rgb.r + rgb.g + rgb.b, 0) << x << ", " << y;
     }
     EXPECT_FLOAT_EQ(sampleBilinear(view, 2, 1).r, 255);
+}
+
+// The vector sampler gives the scalar one's values bit for bit (the models' inputs stay as they were):
+// random pictures, positions inside, on the last row and column, and outside.
+TEST(SampleBilinear, VectorAndScalarAgreeExactly) {
+    std::srand(3);
+    std::vector<uint8_t> pixels(37 * 23 * 4);
+    for (uint8_t& p : pixels)
+        p = static_cast<uint8_t>(std::rand() % 256);
+    const SourcePicture view = packedPicture(pixels.data(), 37, 23);
+    int differences = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const float x = (std::rand() % 40000) / 1000.0f - 1.5f, y = (std::rand() % 26000) / 1000.0f - 1.5f;
+        const Rgb a = sampleBilinear(view, x, y), b = sampleBilinearScalar(view, x, y);
+        differences += std::memcmp(&a, &b, sizeof a) != 0;
+    }
+    EXPECT_EQ(differences, 0);
 }
 
 TEST(Letterbox, BarsKeepTheAspect) {

@@ -301,7 +301,9 @@ struct RowBlit {
     }
     void operator()(int from, int to) const {
         if (from >= to) return;
-        if (shape)
+        // A shape that neither fades nor has a hole only limits where the blit draws (done before the
+        // run): its pixels are drawn whole, like the plain path's.
+        if (shape && (shape->fadeDepth != 0 || shape->hole))
             run<true>(from, to);
         else
             run<false>(from, to);

@@ -77,9 +77,9 @@ TEST(AffineBlitTest, MatchesCairosBilinearDrawing) {
     EXPECT_FALSE(drawPictureAffine(target.get(), picture.get(), flat));
 }
 
-// The vector path draws exactly the pixels of the one-pixel path: random premultiplied pictures (clear,
-// faint, half and fully opaque pixels, with holes), random transforms and an ARGB target with alpha, so
-// every branch of the blend is met.
+// The vector path draws exactly the pixels of the one-pixel path (and so does a shape that only clips):
+// random premultiplied pictures (clear, faint, half and fully opaque pixels, with holes), random transforms
+// and an ARGB target with alpha, so every branch of the blend is met.
 TEST(AffineBlitTest, FourAtATimeDrawsTheSamePixelsAsOneAtATime) {
     std::srand(7);
     auto random = [](int n) { return std::rand() % n; };
@@ -117,7 +117,11 @@ TEST(AffineBlitTest, FourAtATimeDrawsTheSamePixelsAsOneAtATime) {
                     t[y * ts + x] = static_cast<uint8_t>(random(256));
             cairo_surface_mark_dirty(drawn[vector].get());
             useVectorBlit(vector == 1);
-            ASSERT_TRUE(drawPictureAffine(drawn[vector].get(), picture.get(), m));
+            // The vector side also passes a shape that only clips: it must draw the same pixels.
+            BlitShape clipOnly;
+            clipOnly.clipRight = 257, clipOnly.clipBottom = 181;
+            ASSERT_TRUE(
+                drawPictureAffine(drawn[vector].get(), picture.get(), m, vector == 1 ? &clipOnly : nullptr));
         }
         useVectorBlit(true);
         const uint8_t* a = cairo_image_surface_get_data(drawn[0].get());

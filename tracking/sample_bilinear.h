@@ -36,30 +36,43 @@ struct Rgb {
     float b = 0;
 };
 
-// R, G, B in 0..255 at (x, y), pixel centres at whole numbers. Outside [0, W-1] × [0, H-1] (and for a NaN
-// position) the result is black; at the last row or column the missing neighbour is the edge pixel.
-inline Rgb sampleBilinearScalar(const SourcePicture& picture, float x, float y) {
+// The four neighbours of a sample and its weights toward the right and lower ones.
+struct BilinearTaps {
+    const uint8_t *a, *b, *c, *d;  // top left, top right, bottom left, bottom right
+    float fx, fy;
+};
+
+// False outside [0, W-1] × [0, H-1] (and for a NaN position); at the last row or column the missing
+// neighbour is the edge pixel.
+inline bool bilinearTaps(const SourcePicture& picture, float x, float y, BilinearTaps* taps) {
     // Written as a negated "inside" test so that NaN positions land outside.
     if (!(x >= 0 && y >= 0 && x <= static_cast<float>(picture.width - 1) &&
           y <= static_cast<float>(picture.height - 1)))
-        return {};
+        return false;
     const int x0 = static_cast<int>(x);
     const int y0 = static_cast<int>(y);
     const int x1 = x0 + 1 < picture.width ? x0 + 1 : picture.width - 1;
     const int y1 = y0 + 1 < picture.height ? y0 + 1 : picture.height - 1;
-    const float fx = x - static_cast<float>(x0);
-    const float fy = y - static_cast<float>(y0);
     const uint8_t* top = picture.pixels + static_cast<ptrdiff_t>(y0) * picture.stride;
     const uint8_t* bottom = picture.pixels + static_cast<ptrdiff_t>(y1) * picture.stride;
-    const uint8_t* a = top + x0 * 4;
-    const uint8_t* b = top + x1 * 4;
-    const uint8_t* c = bottom + x0 * 4;
-    const uint8_t* d = bottom + x1 * 4;
+    *taps = {top + x0 * 4,
+             top + x1 * 4,
+             bottom + x0 * 4,
+             bottom + x1 * 4,
+             x - static_cast<float>(x0),
+             y - static_cast<float>(y0)};
+    return true;
+}
+
+// R, G, B in 0..255 at (x, y), pixel centres at whole numbers; black outside the picture.
+inline Rgb sampleBilinearScalar(const SourcePicture& picture, float x, float y) {
+    BilinearTaps t;
+    if (!bilinearTaps(picture, x, y, &t)) return {};
     // Mixed along x on both rows, then along y: the same bilinear weights in six multiplications.
     auto mix = [&](int channel) {
-        const float upper = a[channel] + fx * static_cast<float>(b[channel] - a[channel]);
-        const float lower = c[channel] + fx * static_cast<float>(d[channel] - c[channel]);
-        return upper + fy * (lower - upper);
+        const float upper = t.a[channel] + t.fx * static_cast<float>(t.b[channel] - t.a[channel]);
+        const float lower = t.c[channel] + t.fx * static_cast<float>(t.d[channel] - t.c[channel]);
+        return upper + t.fy * (lower - upper);
     };
     return {mix(2), mix(1), mix(0)};
 }
@@ -69,25 +82,16 @@ inline Rgb sampleBilinearScalar(const SourcePicture& picture, float x, float y) 
 // as fast. The model input fills read every pixel of their input through it.
 inline Rgb sampleBilinear(const SourcePicture& picture, float x, float y) {
 #if defined(__SSE2__)
-    if (!(x >= 0 && y >= 0 && x <= static_cast<float>(picture.width - 1) &&
-          y <= static_cast<float>(picture.height - 1)))
-        return {};
-    const int x0 = static_cast<int>(x);
-    const int y0 = static_cast<int>(y);
-    const int x1 = x0 + 1 < picture.width ? x0 + 1 : picture.width - 1;
-    const int y1 = y0 + 1 < picture.height ? y0 + 1 : picture.height - 1;
-    const __m128 fx = _mm_set1_ps(x - static_cast<float>(x0));
-    const __m128 fy = _mm_set1_ps(y - static_cast<float>(y0));
-    const uint8_t* top = picture.pixels + static_cast<ptrdiff_t>(y0) * picture.stride;
-    const uint8_t* bottom = picture.pixels + static_cast<ptrdiff_t>(y1) * picture.stride;
+    BilinearTaps t;
+    if (!bilinearTaps(picture, x, y, &t)) return {};
     const __m128i zero = _mm_setzero_si128();
     auto pixel = [&](const uint8_t* p) {
         int32_t bytes;
         std::memcpy(&bytes, p, 4);
         return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
     };
-    const __m128i a = pixel(top + x0 * 4), b = pixel(top + x1 * 4);
-    const __m128i c = pixel(bottom + x0 * 4), d = pixel(bottom + x1 * 4);
+    const __m128i a = pixel(t.a), b = pixel(t.b), c = pixel(t.c), d = pixel(t.d);
+    const __m128 fx = _mm_set1_ps(t.fx), fy = _mm_set1_ps(t.fy);
     const __m128 upper = _mm_add_ps(_mm_cvtepi32_ps(a), _mm_mul_ps(fx, _mm_cvtepi32_ps(_mm_sub_epi32(b, a))));
     const __m128 lower = _mm_add_ps(_mm_cvtepi32_ps(c), _mm_mul_ps(fx, _mm_cvtepi32_ps(_mm_sub_epi32(d, c))));
     alignas(16) float mixed[4];

@@ -360,6 +360,36 @@ TEST(EngineFailures, ExceptionsAndGraphicsFailureStopTheEngineWithTheirLines) {
     }
 }
 
+// With a face to follow and a person mask to make, the mask runs beside the face models on a thread of
+// its own, once a frame; an error there stops the engine like any model error, without hanging it.
+TEST(EngineMask, RunsBesideTheFaceModelsAndReportsItsErrors) {
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one processor: the mask runs inline";
+    {
+        EngineHarness h;
+        h.script->cameras = {camera("Cam")};
+        h.face->maskLoaded = true;
+        LaunchOptions options = optionsFor(40);
+        options.blur = true;
+        h.start(options, true);
+        ASSERT_TRUE(h.waitEnded(5000));
+        EXPECT_FALSE(h.engine->endedOnError()) << h.log();
+        EXPECT_EQ(h.face->maskRuns.load(), 40);
+        EXPECT_EQ(h.face->masksBesideTheMesh.load(), 40);
+        EXPECT_EQ(h.face->meshRuns.load(), 40);
+    }
+    {
+        EngineHarness h;
+        h.script->cameras = {camera("Cam")};
+        h.face->maskLoaded = true;
+        h.face->throwMaskError = true;
+        LaunchOptions options = optionsFor(0);
+        options.blur = true;
+        h.start(options, true);
+        ASSERT_TRUE(h.waitEnded(5000));
+        EXPECT_TRUE(h.inOrder({"engine: face model error: mask blew up\n", "engine stopped\n"})) << h.log();
+    }
+}
+
 TEST(EngineDump, WritesFrameSixtyAsATopDownBitmap) {
     EngineHarness h;
     h.script->cameras = {camera("Cam")};

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/clock.h"
@@ -95,6 +96,12 @@ struct FaceProbe {
     std::atomic<int> detections{0};
     std::atomic<int> meshRuns{0};
     bool throwModelError = false;
+    // The person mask: offered when maskLoaded; counts its runs and those on another thread than the mesh.
+    bool maskLoaded = false;
+    bool throwMaskError = false;
+    std::atomic<int> maskRuns{0};
+    std::atomic<int> masksBesideTheMesh{0};
+    std::atomic<std::thread::id> meshThread{};
 };
 
 class AlwaysFaceTracking final : public FaceTracking {
@@ -108,8 +115,19 @@ public:
     }
     float trackFace(const SourceFrame&, const FaceRegion&, LandmarkSet*) override {
         if (probe_->throwModelError) throw ModelError("bad tensor shape");
+        probe_->meshThread = std::this_thread::get_id();
         ++probe_->meshRuns;
         return 0.9f;
+    }
+    bool personMaskLoaded() const override { return probe_->maskLoaded; }
+    const uint8_t* segmentPerson(const SourceFrame&) override {
+        if (probe_->throwMaskError) throw ModelError("mask blew up");
+        ++probe_->maskRuns;
+        if (probe_->meshThread.load() != std::thread::id{} &&
+            probe_->meshThread.load() != std::this_thread::get_id())
+            ++probe_->masksBesideTheMesh;
+        mask_.assign(256 * 144 * 4, 255);
+        return mask_.data();
     }
     FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) override { return landmarks.region; }
     FaceGeometry computeGeometry(const LandmarkSet&) override {
@@ -121,6 +139,7 @@ public:
 
 private:
     std::shared_ptr<FaceProbe> probe_;
+    std::vector<uint8_t> mask_;
 };
 
 // Notices from the engine, recorded process-wide (the callback is a plain function).

@@ -275,7 +275,7 @@ bool Engine::pass() {
     if (maskBeside) maskWorker_.start(*tracking_, frame);
     bool faceFound = false;
     try {
-        faceFound = track(faceNeeded);
+        faceFound = track(faceNeeded, frame);
     } catch (...) {
         maskWorker_.settle();
         throw;
@@ -350,9 +350,8 @@ void Engine::takeFilters() {
     plan_ = drawing_->prepare(filters_, tracking_->personMaskLoaded());
 }
 
-bool Engine::track(bool needed) {
+bool Engine::track(bool needed, const SourceFrame& frame) {
     if (!needed) return false;
-    SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
     if (!following_) {
         if (!tracking_->detectFace(frame, &region_)) return false;
         following_ = true;

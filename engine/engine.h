@@ -71,7 +71,7 @@ private:
     void backOff();
     bool openAndPrepare();
     void takeFilters();
-    bool track(bool needed);  // the face models; the look is applied by the caller
+    bool track(bool needed, const SourceFrame& frame);  // the face models; the caller applies the look
     HResult sendFrame(int frameIndex);
     void keepLinked(int frameIndex);
     bool nobodyWatches() const;

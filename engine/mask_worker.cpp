@@ -38,11 +38,11 @@ const uint8_t* MaskWorker::wait() {
 }
 
 void MaskWorker::settle() noexcept {
-    if (!started_) return;
-    std::unique_lock guard(lock_);
-    finished_.wait(guard, [this] { return done_; });
-    started_ = false;
-    error_ = nullptr;
+    try {
+        wait();
+    } catch (...) {
+        // The owner is already unwinding on its own error.
+    }
 }
 
 void MaskWorker::loop() {

@@ -28,7 +28,6 @@ public:
     const uint8_t* wait();
     // Waits without asking for the result (an unwinding owner).
     void settle() noexcept;
-    bool busy() const { return started_; }
 
 private:
     void loop();

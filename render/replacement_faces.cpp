@@ -87,6 +87,14 @@ void drawGooglyEye(Graphics& g, const FaceArt& art, const GooglyState& state, in
     cairo_restore(cr);
 }
 
+// A picture made later must read now: it is checked cheaply, and decoded only when the check fails, so
+// that its failure is reported the way every picture's is.
+HResult checkPictureReads(const std::string& path) {
+    if (decodablePictureFile(path)) return kOk;
+    Picture failed;
+    return loadPicture(path, false, &failed);
+}
+
 }  // namespace
 
 #define QM_CHECK(expr)                                                                       \
@@ -136,13 +144,10 @@ HResult loadFaceArt(const std::string& folder, FaceArt* art, FaceArtLoading load
     // The morvel is always made: the banana and the worn items measure against it.
     if (HResult hr = loadFacePictureArt(folder, kMorvelPicture, art); hr != kOk) return hr;
     for (int i = 0; i < kFacePictureCount; ++i) {
-        if (loading == FaceArtLoading::Everything) {
-            if (HResult hr = loadFacePictureArt(folder, i, art); hr != kOk) return hr;
-        } else if (!decodablePictureFile(folder + kFacePictureFiles[i])) {
-            // Decoding it now reports the failure the way every picture does.
-            Picture failed;
-            if (HResult hr = loadPicture(folder + kFacePictureFiles[i], false, &failed); hr != kOk) return hr;
-        }
+        const HResult hr = loading == FaceArtLoading::Everything
+                               ? loadFacePictureArt(folder, i, art)
+                               : checkPictureReads(folder + kFacePictureFiles[i]);
+        if (hr != kOk) return hr;
     }
 
     a.eyeball = makeRadialBrush(
@@ -157,12 +162,8 @@ HResult loadFaceArt(const std::string& folder, FaceArt* art, FaceArtLoading load
         0, 0, 0, 1, {{0, 0.117647, 0.027451, 0.0352941, 1}, {1, 0.352941, 0.101961, 0.12549, 1}});
     QM_CHECK(checkPattern(a.kittenMouth.get()));
 
-    if (loading == FaceArtLoading::Everything) return loadKittenArt(folder, art);
-    if (!decodablePictureFile(folder + kKittenPictureFile)) {
-        Picture failed;
-        if (HResult hr = loadPicture(folder + kKittenPictureFile, false, &failed); hr != kOk) return hr;
-    }
-    return kOk;
+    return loading == FaceArtLoading::Everything ? loadKittenArt(folder, art)
+                                                 : checkPictureReads(folder + kKittenPictureFile);
 }
 
 #undef QM_CHECK

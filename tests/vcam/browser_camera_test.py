@@ -26,9 +26,21 @@ SKIP = 77
 PAGE = b"""<!doctype html><html><body><video id=v autoplay muted playsinline></video>
 <canvas id=c width=1280 height=720></canvas><script>
 async function report(o) { await fetch('/result', {method: 'POST', body: JSON.stringify(o)}); }
+// The session manager grants the portal's camera connection its view of the cameras a moment after the
+// browser connects; a browser asking in that moment finds no camera yet, so ask again for a while.
+async function openCamera() {
+  for (let attempt = 1; ; attempt++) {
+    try {
+      return [await navigator.mediaDevices.getUserMedia({video: {width: 1280, height: 720}}), attempt];
+    } catch (e) {
+      if (e.name != 'NotFoundError' || attempt >= 20) throw e;
+      await new Promise(r => setTimeout(r, 500));
+    }
+  }
+}
 (async () => {
   try {
-    const stream = await navigator.mediaDevices.getUserMedia({video: {width: 1280, height: 720}});
+    const [stream, attempts] = await openCamera();
     const cameras = (await navigator.mediaDevices.enumerateDevices())
         .filter(d => d.kind == 'videoinput').map(d => d.label);
     const v = document.getElementById('v');
@@ -40,7 +52,7 @@ async function report(o) { await fetch('/result', {method: 'POST', body: JSON.st
     const d = c.getImageData(0, 0, 1280, 720).data;
     let sum = 0;
     for (let i = 0; i < d.length; i += 4) sum += d[i] + d[i + 1] + d[i + 2];
-    await report({ok: true, label: stream.getVideoTracks()[0].label, cameras,
+    await report({ok: true, label: stream.getVideoTracks()[0].label, cameras, attempts,
                   width: v.videoWidth, height: v.videoHeight, mean: sum / (d.length / 4) / 3,
                   picture: c.canvas.toDataURL('image/png')});
   } catch (e) { await report({ok: false, error: String(e)}); }

@@ -269,22 +269,43 @@ bool Engine::pass() {
     const int look = filters_.filtering ? filters_.look : 0;
     const bool faceNeeded = plan_.needsFace(look);
     SourceFrame frame{source_.frame.data(), source_.frameWidth, source_.frameHeight};
-    // With a face to follow and a second core, the person mask runs beside the face models. It sees
-    // the frame before the touch-up look, which retouches the pixels only once the mask is done.
-    const bool maskBeside = plan_.needsMask() && faceNeeded && processors_ > 1;
-    if (maskBeside) maskWorker_.start(*tracking_, frame);
+    // With a second core, the person mask runs beside the face models, and the touch-up look beside the
+    // drawing that never shows the camera picture. The mask sees the frame before the look, which
+    // retouches the pixels only once the mask is done.
+    const bool beside = processors_ > 1;
+    const bool maskBeside = plan_.needsMask() && faceNeeded && beside;
+    if (maskBeside) sideWorker_.start({SideJob::kPersonMask, tracking_.get(), frame});
     bool faceFound = false;
     try {
         faceFound = track(faceNeeded, frame);
     } catch (...) {
-        maskWorker_.settle();
+        sideWorker_.settle();
         throw;
     }
     const double tracked = clockMs();
-    const uint8_t* personMask = maskBeside ? maskWorker_.wait() : nullptr;
+    const uint8_t* personMask = maskBeside ? sideWorker_.wait() : nullptr;
     const double masked = clockMs();
-    if (faceFound && look != 0)
+    const bool retouch = faceFound && look != 0;
+    const bool lookBeside = retouch && beside;
+    if (lookBeside)
+        sideWorker_.start({SideJob::kLook, tracking_.get(), frame, &landmarks_, &geometry_, look,
+                           filters_.masculine, filters_.strength});
+    else if (retouch)
         tracking_->applyLook(frame, landmarks_, geometry_, look, filters_.masculine, filters_.strength);
+    // Whatever ends this frame, the look is done with the frame's pixels before the next one is read.
+    struct LookGate final : PixelsGate {
+        SideWorker& worker;
+        std::exception_ptr error;
+        explicit LookGate(SideWorker& w) : worker(w) {}
+        ~LookGate() { worker.settle(); }
+        void wait() override {
+            try {
+                worker.wait();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+    } gate(sideWorker_);
 
     const double t1 = clockMs();
     stages.mask = masked - tracked;
@@ -302,7 +323,11 @@ bool Engine::pass() {
     input.frameIndex = frameIndex;
     input.room = {shared_.captureRoomRequest.exchange(false), shared_.forgetRoomRequest.exchange(false),
                   shared_.forgetRoom.exchange(false)};
-    if (!drawing_->compose(input, filters_)) {
+    input.pixelsGate = lookBeside ? &gate : nullptr;
+    const bool drawn = drawing_->compose(input, filters_);
+    gate.wait();
+    if (gate.error) std::rethrow_exception(gate.error);
+    if (!drawn) {
         logLine("engine: drawing failed");
         failed_ = true;
         return false;

@@ -17,7 +17,7 @@
 #include "engine/engine_seams.h"
 #include "engine/face_photo_preparation.h"
 #include "engine/hand_over.h"
-#include "engine/mask_worker.h"
+#include "engine/side_worker.h"
 #include "engine/statistics.h"
 #include "platform/event.h"
 #include "platform/frame_section.h"
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<VideoBackend> video_;
     std::unique_ptr<FaceTracking> tracking_;
     std::unique_ptr<FrameDrawing> drawing_;
-    MaskWorker maskWorker_;  // after tracking_: ends before the models it uses
+    SideWorker sideWorker_;  // after tracking_: ends before the models it uses
     SourceState source_;
     std::unique_ptr<SourceContext> sourceContext_;
 

@@ -1,10 +1,10 @@
-#include "engine/mask_worker.h"
+#include "engine/side_worker.h"
 
 #include <utility>
 
 namespace qm {
 
-MaskWorker::~MaskWorker() {
+SideWorker::~SideWorker() {
     settle();
     if (!thread_.joinable()) return;
     {
@@ -15,12 +15,11 @@ MaskWorker::~MaskWorker() {
     thread_.join();
 }
 
-void MaskWorker::start(FaceTracking& tracking, const SourceFrame& frame) {
+void SideWorker::start(const SideJob& job) {
     if (!thread_.joinable()) thread_ = std::thread([this] { loop(); });
     {
         std::lock_guard guard(lock_);
-        tracking_ = &tracking;
-        frame_ = frame;
+        job_ = job;
         pending_ = true;
         done_ = false;
     }
@@ -28,7 +27,7 @@ void MaskWorker::start(FaceTracking& tracking, const SourceFrame& frame) {
     wake_.notify_one();
 }
 
-const uint8_t* MaskWorker::wait() {
+const uint8_t* SideWorker::wait() {
     if (!started_) return nullptr;
     std::unique_lock guard(lock_);
     finished_.wait(guard, [this] { return done_; });
@@ -37,7 +36,7 @@ const uint8_t* MaskWorker::wait() {
     return mask_;
 }
 
-void MaskWorker::settle() noexcept {
+void SideWorker::settle() noexcept {
     try {
         wait();
     } catch (...) {
@@ -45,19 +44,22 @@ void MaskWorker::settle() noexcept {
     }
 }
 
-void MaskWorker::loop() {
+void SideWorker::loop() {
     std::unique_lock guard(lock_);
     for (;;) {
         wake_.wait(guard, [this] { return pending_ || quit_; });
         if (quit_) return;
         pending_ = false;
-        FaceTracking* tracking = tracking_;
-        const SourceFrame frame = frame_;
+        SideJob job = job_;
         guard.unlock();
         const uint8_t* mask = nullptr;
         std::exception_ptr error;
         try {
-            mask = tracking->segmentPerson(frame);
+            if (job.kind == SideJob::kPersonMask)
+                mask = job.tracking->segmentPerson(job.frame);
+            else
+                job.tracking->applyLook(job.frame, *job.landmarks, *job.face, job.look, job.masculine,
+                                        job.strength);
         } catch (...) {
             error = std::current_exception();
         }

@@ -71,6 +71,13 @@ FramePlan Composer::plan(const FrameFilters& filters, bool maskModelLoaded) cons
     return plan;
 }
 
+HResult Composer::takePixels(const FrameInput& input) {
+    if (pixelsTaken_) return kOk;
+    pixelsTaken_ = true;
+    if (input.pixelsGate) input.pixelsGate->wait();
+    return uploadSourceFrame(g_, input.sourcePixels, input.sourceStride);
+}
+
 HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters) {
     cairo_t* cr = g_.cr.get();
     FrameInput input = in;
@@ -78,8 +85,10 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     const int w = g_.sourceWidth, h = g_.sourceHeight;
     const FramePlan plan = this->plan(filters, input.personMask != nullptr);
 
-    // 1. The source frame into the source bitmap.
-    if (HResult hr = uploadSourceFrame(g_, input.sourcePixels, input.sourceStride); hr != kOk) return hr;
+    // 1. The camera picture goes into the source bitmap just before something first shows it, so that
+    // what never shows it (a background picture, the visitor, the torso) is drawn while the touch-up look
+    // may still be retouching it. The drawing order on the canvas stays the same.
+    pixelsTaken_ = false;
 
     // 2. Baselines (and the photo's live features) follow every frame with a face.
     if (input.face) {
@@ -90,7 +99,9 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     // 3. Everything is drawn in source pixels through the cover transform.
     const cairo_matrix_t cover = coverMatrix(w, h);
 
-    // 4. Room requests from the window.
+    // 4. Room requests from the window (a capture copies the camera picture).
+    if (input.room.capture)
+        if (HResult hr = takePixels(input); hr != kOk) return hr;
     room_.applyRequests(g_, input.room);
 
     // 5. Person mask.
@@ -99,16 +110,26 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     const bool bodyGone = maskReady && plan.removeBody;
 
     // 6. The learned room keeps learning while the body is hidden over nothing better.
-    if (bodyGone && !room_.captured() && !hasBackground_)
+    if (bodyGone && !room_.captured() && !hasBackground_) {
+        if (HResult hr = takePixels(input); hr != kOk) return hr;
         room_.learn(g_, input.sourcePixels, input.sourceStride);
+    }
 
     // 7–9. Back layer, visitor, person.
+    if (!backIsPicture(maskReady))
+        if (HResult hr = takePixels(input); hr != kOk) return hr;
     cairo_save(cr);
     cairo_set_matrix(cr, &cover);
     drawBackLayer(filters, maskReady, bodyGone);
     if (maskReady) {
         visitor_.draw(g_, filters, input.timeMs);
-        if (!bodyGone) drawPerson();
+        if (!bodyGone) {
+            if (HResult hr = takePixels(input); hr != kOk) {
+                cairo_restore(cr);
+                return hr;
+            }
+            drawPerson();
+        }
     }
 
     // 10. No face: the next face starts afresh.
@@ -119,6 +140,7 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
         wear_.reset();
         faces_.faceLost();
         cairo_restore(cr);
+        if (HResult hr = takePixels(input); hr != kOk) return hr;
         return hresultFromCairo(cairo_status(cr));
     }
 
@@ -138,19 +160,24 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
         cairo_matrix_t placement = cover;
 
         // 12. Body-less: torso and head cut-out over the room.
-        if (bodyGone) {
-            if (torso_.loaded()) {
-                const TorsoFace under{plan.faceKind == kFaceKitten && faces_.prepare(kFaceKitten),
-                                      static_cast<float>(faces_.art().kittenWidth),
-                                      static_cast<float>(faces_.art().kittenHeight)};
-                torso_.draw(g_, filters, under, *input.face, s, input.timeMs, &placement);
-            }
-            room_.drawHeadCutout(g_, s, filters.headScale, placement);
+        if (bodyGone && torso_.loaded()) {
+            const TorsoFace under{plan.faceKind == kFaceKitten && faces_.prepare(kFaceKitten),
+                                  static_cast<float>(faces_.art().kittenWidth),
+                                  static_cast<float>(faces_.art().kittenHeight)};
+            torso_.draw(g_, filters, under, *input.face, s, input.timeMs, &placement);
         }
+        // The head cut-out, the face's eye and mouth pastes and the skin under worn items show the camera
+        // picture.
+        if (HResult hr = takePixels(input); hr != kOk) {
+            cairo_restore(cr);
+            return hr;
+        }
+        if (bodyGone) room_.drawHeadCutout(g_, s, filters.headScale, placement);
         // 13. The face filter, then what is worn over it.
         drawFaceFilter(input, filters, plan, s, elapsed, placement);
     }
     cairo_restore(cr);
+    if (HResult hr = takePixels(input); hr != kOk) return hr;
     // 14. Cairo keeps the first error of the context: a failed frame stops the engine.
     return hresultFromCairo(cairo_status(cr));
 }
@@ -158,7 +185,7 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
 void Composer::drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone) {
     cairo_t* cr = g_.cr.get();
     const int w = g_.sourceWidth, h = g_.sourceHeight;
-    if (maskReady && hasBackground_ && background_.bitmap) {
+    if (backIsPicture(maskReady)) {
         drawBackgroundPicture(background_);
         return;
     }

@@ -50,6 +50,16 @@ struct FramePlan {
     bool needsMask() const { return removeBody || replaceBackground; }
 };
 
+// Lets drawing begin before the frame's pixels are final: the touch-up look may still be retouching them
+// on another thread. Composition calls wait once, before its first look at the camera picture.
+class PixelsGate {
+public:
+    virtual void wait() = 0;
+
+protected:
+    ~PixelsGate() = default;
+};
+
 struct FrameInput {
     const uint8_t* sourcePixels = nullptr;  // BGRA, the size of the source bitmap (createSourceBitmap)
     int sourceStride = 0;
@@ -61,6 +71,7 @@ struct FrameInput {
     double timeMs = 0;
     int frameIndex = 0;
     RoomRequests room;
+    PixelsGate* pixelsGate = nullptr;  // null: the pixels are final already
 };
 
 class Composer {
@@ -93,6 +104,8 @@ public:
     const WearPainter& wear() const { return wear_; }
 
 private:
+    HResult takePixels(const FrameInput& input);
+    bool backIsPicture(bool maskReady) const { return maskReady && hasBackground_ && background_.bitmap; }
     void drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone);
     void drawBackgroundPicture(const Picture& picture);
     void drawPerson();
@@ -114,6 +127,7 @@ private:
     bool hasPreviousCentre_ = false;
     float previousCentreX_ = 0, previousCentreY_ = 0;
     float headVelocityX_ = 0, headVelocityY_ = 0;
+    bool pixelsTaken_ = false;  // this frame's camera picture is in the source bitmap
 
     // The chosen background picture, and its crop drawn once per source size onto a canvas-sized layer,
     // then copied each frame.

@@ -390,6 +390,44 @@ TEST(EngineMask, RunsBesideTheFaceModelsAndReportsItsErrors) {
     }
 }
 
+// The touch-up look retouches the frame on the second thread while drawing begins, yet every frame shows
+// the retouched camera picture; an error in the look stops the engine without hanging it.
+TEST(EngineLook, RetouchesBesideTheDrawingAndEveryFrameShowsIt) {
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one processor: the look runs inline";
+    {
+        EngineHarness h;
+        h.script->cameras = {camera("Cam")};
+        h.watchNotices();
+        LaunchOptions options = optionsFor(30);
+        options.face = kFaceNone;
+        options.look = kLookBold;
+        h.start(options, true);
+        ASSERT_TRUE(h.waitEnded(5000));
+        EXPECT_FALSE(h.engine->endedOnError()) << h.log();
+        EXPECT_EQ(h.face->lookRuns.load(), 30);
+        EXPECT_EQ(h.face->looksBesideTheMesh.load(), 30);
+        std::lock_guard lock(h.shared.filterLock);
+        ASSERT_EQ(h.shared.previewBuffer.size(), kFrameBytes);
+        for (size_t at : {size_t{0}, kFrameBytes / 2, kFrameBytes - 4}) {
+            const uint8_t* pixel = h.shared.previewBuffer.data() + at;
+            EXPECT_EQ(pixel[0], 0) << at;
+            EXPECT_EQ(pixel[1], 255) << at;
+            EXPECT_EQ(pixel[2], 0) << at;
+        }
+    }
+    {
+        EngineHarness h;
+        h.script->cameras = {camera("Cam")};
+        h.face->throwLookError = true;
+        LaunchOptions options = optionsFor(0);
+        options.face = kFaceNone;
+        options.look = kLookBold;
+        h.start(options, true);
+        ASSERT_TRUE(h.waitEnded(5000));
+        EXPECT_TRUE(h.inOrder({"engine: face model error: look blew up\n", "engine stopped\n"})) << h.log();
+    }
+}
+
 TEST(EngineDump, WritesFrameSixtyAsATopDownBitmap) {
     EngineHarness h;
     h.script->cameras = {camera("Cam")};

@@ -102,6 +102,11 @@ struct FaceProbe {
     std::atomic<int> maskRuns{0};
     std::atomic<int> masksBesideTheMesh{0};
     std::atomic<std::thread::id> meshThread{};
+    // The look: takes a few milliseconds, then paints the whole frame green; counts its runs and those
+    // on another thread than the mesh.
+    bool throwLookError = false;
+    std::atomic<int> lookRuns{0};
+    std::atomic<int> looksBesideTheMesh{0};
 };
 
 class AlwaysFaceTracking final : public FaceTracking {
@@ -128,6 +133,16 @@ public:
             ++probe_->masksBesideTheMesh;
         mask_.assign(256 * 144 * 4, 255);
         return mask_.data();
+    }
+    void applyLook(SourceFrame& frame, const LandmarkSet&, const FaceGeometry&, int, bool, float) override {
+        if (probe_->throwLookError) throw ModelError("look blew up");
+        ++probe_->lookRuns;
+        if (probe_->meshThread.load() != std::this_thread::get_id()) ++probe_->looksBesideTheMesh;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        for (size_t i = 0; i < static_cast<size_t>(frame.width) * frame.height; ++i) {
+            uint8_t* pixel = frame.pixels + i * 4;
+            pixel[0] = 0, pixel[1] = 255, pixel[2] = 0;
+        }
     }
     FaceRegion regionFromLandmarks(const LandmarkSet& landmarks) override { return landmarks.region; }
     FaceGeometry computeGeometry(const LandmarkSet&) override {

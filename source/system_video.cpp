@@ -122,6 +122,12 @@ public:
         if (!codec_) return hresultFromErrno(ENOMEM);
         int result = avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar);
         codec_->max_pixels = kMaxPixels;
+        // A file's next frame decodes on a second thread while the engine works on this one; a camera's
+        // frames stay decoded on the engine thread, since a frame held back would show a moment late.
+        if (!camera_ && std::thread::hardware_concurrency() > 1) {
+            codec_->thread_count = 2;
+            codec_->thread_type = FF_THREAD_FRAME;
+        }
         if (result >= 0) result = avcodec_open2(codec_, decoder, nullptr);
         if (result < 0) return statusFromAv(result);
         packet_ = av_packet_alloc();

@@ -9,6 +9,66 @@ HeadEllipse headEllipse(const SmoothedAnchors& s, float headScale) {
     return {s.centreX, s.centreY, 0.62 * s.faceWidth * headScale, 0.86 * s.faceWidth * headScale, s.roll};
 }
 
+namespace {
+
+// The columns of row offset dy (from the centre) where the ellipse's r² may lie below k: outside
+// [from, to) it is k or more. The quadratic's roots are widened by a pixel against rounding.
+bool columnsBelow(const HeadEllipse& e, double dy, double k, int* from, int* to) {
+    const double c = std::cos(e.angle), s = std::sin(e.angle);
+    const double rx2 = e.radiusX * e.radiusX, ry2 = e.radiusY * e.radiusY;
+    const double a = c * c / rx2 + s * s / ry2;
+    const double b = 2 * dy * c * s * (1 / rx2 - 1 / ry2);
+    const double cc = dy * dy * (s * s / rx2 + c * c / ry2) - k;
+    const double disc = b * b - 4 * a * cc;
+    if (!(disc >= 0)) return false;
+    const double root = std::sqrt(disc);
+    // Pixel x has its centre at dx = x + 0.5 - centreX.
+    const double left = (-b - root) / (2 * a) + e.centreX - 0.5,
+                 right = (-b + root) / (2 * a) + e.centreX - 0.5;
+    if (!(std::fabs(left) < 1e9 && std::fabs(right) < 1e9)) return false;
+    *from = static_cast<int>(std::floor(left)) - 1;
+    *to = static_cast<int>(std::ceil(right)) + 2;
+    return true;
+}
+
+}  // namespace
+
+void fadeToHeadEllipse(uint8_t* data, int stride, const PixelBox& box, const HeadEllipse& e) {
+    const double cosA = std::cos(e.angle), sinA = std::sin(e.angle);
+    auto fade = [&](uint32_t* row, double dy, int from, int to) {
+        for (int x = from; x < to; ++x) {
+            const double dx = x + 0.5 - e.centreX;
+            const double u = (dx * cosA + dy * sinA) / e.radiusX, v = (-dx * sinA + dy * cosA) / e.radiusY;
+            const double r2 = u * u + v * v;
+            if (r2 <= 0.64) continue;
+            const uint32_t a = r2 >= 1 ? 0 : static_cast<uint32_t>((1 - std::sqrt(r2)) * 5 * 256 + 0.5);
+            const uint32_t p = row[x];
+            row[x] = ((((p & 0x00FF00FFu) * a) >> 8) & 0x00FF00FFu) |
+                     ((((p >> 8) & 0x00FF00FFu) * a) & 0xFF00FF00u);
+        }
+    };
+    for (int y = box.y0; y < box.y1; ++y) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+        const double dy = y + 0.5 - e.centreY;
+        // Only the ring is worked out pixel by pixel: beyond it the row is cleared, inside it kept.
+        int outerFrom = 0, outerTo = 0, innerFrom = 0, innerTo = 0;
+        if (!columnsBelow(e, dy, 1.01, &outerFrom, &outerTo)) outerFrom = outerTo = box.x0;
+        outerFrom = std::clamp(outerFrom, box.x0, box.x1);
+        outerTo = std::clamp(outerTo, outerFrom, box.x1);
+        std::fill(row + box.x0, row + outerFrom, 0u);
+        std::fill(row + outerTo, row + box.x1, 0u);
+        if (columnsBelow(e, dy, 0.63, &innerFrom, &innerTo)) {
+            // Kept for certain: the columns well inside the inner radius.
+            innerFrom = std::clamp(innerFrom + 3, outerFrom, outerTo);
+            innerTo = std::clamp(innerTo - 3, innerFrom, outerTo);
+        } else {
+            innerFrom = innerTo = outerTo;
+        }
+        fade(row, dy, outerFrom, innerFrom);
+        fade(row, dy, innerTo, outerTo);
+    }
+}
+
 void RoomLayer::applyRequests(const Graphics& g, const RoomRequests& requests) {
     if (requests.forgetLearned) forgetPending_ = true;
     if (requests.forget) captured_.reset();
@@ -72,25 +132,9 @@ void RoomLayer::drawHeadCutout(Graphics& g, const SmoothedAnchors& s, float head
     if (!person) return;
 
     // The soft ellipse (opaque to 0.8 of its radius, fading linearly to clear at the radius, as the
-    // graphics' soft-ellipse brush) laid straight into the head's pixels: one pass over the box.
+    // graphics' soft-ellipse brush) laid straight into the head's pixels.
     cairo_surface_t* layer = head_.surface.get();
-    uint8_t* data = cairo_image_surface_get_data(layer);
-    const int stride = cairo_image_surface_get_stride(layer);
-    const double cosA = std::cos(e.angle), sinA = std::sin(e.angle);
-    for (int y = box.y0; y < box.y1; ++y) {
-        uint32_t* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
-        const double dy = y + 0.5 - e.centreY;
-        for (int x = box.x0; x < box.x1; ++x) {
-            const double dx = x + 0.5 - e.centreX;
-            const double u = (dx * cosA + dy * sinA) / e.radiusX, v = (-dx * sinA + dy * cosA) / e.radiusY;
-            const double r2 = u * u + v * v;
-            if (r2 <= 0.64) continue;
-            const uint32_t a = r2 >= 1 ? 0 : static_cast<uint32_t>((1 - std::sqrt(r2)) * 5 * 256 + 0.5);
-            const uint32_t p = row[x];
-            row[x] = ((((p & 0x00FF00FFu) * a) >> 8) & 0x00FF00FFu) |
-                     ((((p >> 8) & 0x00FF00FFu) * a) & 0xFF00FF00u);
-        }
-    }
+    fadeToHeadEllipse(cairo_image_surface_get_data(layer), cairo_image_surface_get_stride(layer), box, e);
     cairo_surface_mark_dirty_rectangle(layer, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
 
     cairo_t* cr = g.cr.get();

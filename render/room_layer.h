@@ -30,6 +30,10 @@ struct HeadEllipse {
 };
 HeadEllipse headEllipse(const SmoothedAnchors& s, float headScale);
 
+// Lays the soft ellipse into premultiplied pixels of `box`: kept whole to 0.8 of the radius, fading
+// linearly to clear at the radius, cleared beyond it.
+void fadeToHeadEllipse(uint8_t* data, int stride, const PixelBox& box, const HeadEllipse& e);
+
 class RoomLayer {
 public:
     // Applies the requests against this frame's source bitmap; a captured room of another size is dropped.

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "base/failure.h"
 #include "base/log.h"
 #include "platform/paths.h"
 #include "render/composition.h"
+#include "render/room_layer.h"
 #include "render/torso_painter.h"
 #include "test_files.h"
 #include "tests/support/temp_dir.h"
@@ -21,6 +23,47 @@ namespace {
 using test::readText;
 using testing::writeSheet;
 using testing::writeText;
+
+// The head's soft ellipse works out only its ring pixel by pixel; every pixel must still come out as
+// when each one is worked out: ellipses of every size and turn, boxes cut by the picture's edges.
+TEST(HeadCutout, SoftEllipseMatchesThePixelByPixelFade) {
+    auto reference = [](uint32_t* data, int stride, const PixelBox& box, const HeadEllipse& e) {
+        const double cosA = std::cos(e.angle), sinA = std::sin(e.angle);
+        for (int y = box.y0; y < box.y1; ++y) {
+            uint32_t* row = data + static_cast<size_t>(y) * (stride / 4);
+            const double dy = y + 0.5 - e.centreY;
+            for (int x = box.x0; x < box.x1; ++x) {
+                const double dx = x + 0.5 - e.centreX;
+                const double u = (dx * cosA + dy * sinA) / e.radiusX,
+                             v = (-dx * sinA + dy * cosA) / e.radiusY;
+                const double r2 = u * u + v * v;
+                if (r2 <= 0.64) continue;
+                const uint32_t a = r2 >= 1 ? 0 : static_cast<uint32_t>((1 - std::sqrt(r2)) * 5 * 256 + 0.5);
+                const uint32_t p = row[x];
+                row[x] = ((((p & 0x00FF00FFu) * a) >> 8) & 0x00FF00FFu) |
+                         ((((p >> 8) & 0x00FF00FFu) * a) & 0xFF00FF00u);
+            }
+        }
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const int w = 320, h = 240;
+    std::vector<uint32_t> expected(w * h), actual(w * h);
+    for (int round = 0; round < 300; ++round) {
+        for (uint32_t& p : expected)
+            p = random() | 0xFF000000u;
+        actual = expected;
+        const HeadEllipse e{unit(random) * w, unit(random) * h, 0.6 + unit(random) * 150,
+                            0.6 + unit(random) * 200, (unit(random) - 0.5) * 7};
+        const PixelBox box{static_cast<int>(unit(random) * w / 2), static_cast<int>(unit(random) * h / 2),
+                           w - static_cast<int>(unit(random) * w / 2),
+                           h - static_cast<int>(unit(random) * h / 2)};
+        reference(expected.data(), w * 4, box, e);
+        fadeToHeadEllipse(reinterpret_cast<uint8_t*>(actual.data()), w * 4, box, e);
+        ASSERT_EQ(actual, expected) << "round " << round << ": centre " << e.centreX << ", " << e.centreY
+                                    << ", radii " << e.radiusX << " × " << e.radiusY << ", angle " << e.angle;
+    }
+}
 
 TEST(TorsoFiles, BadFilesGiveTheirLogLinesAndNoTorso) {
     installFailureCallback(logFailure);

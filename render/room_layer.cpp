@@ -11,20 +11,28 @@ HeadEllipse headEllipse(const SmoothedAnchors& s, float headScale) {
 
 namespace {
 
-// The columns of row offset dy (from the centre) where the ellipse's r² may lie below k: outside
-// [from, to) it is k or more. The quadratic's roots are widened by a pixel against rounding.
-bool columnsBelow(const HeadEllipse& e, double dy, double k, int* from, int* to) {
+// The ellipse's r² along a row, as the quadratic a·dx² + b·dx + c in the offset dx from the centre, with
+// b = dy·bPerRow and c = dy²·cPerRow for the row's offset dy; the terms depend only on the ellipse.
+struct RowQuadratic {
+    double a, bPerRow, cPerRow;
+};
+
+RowQuadratic rowQuadratic(const HeadEllipse& e) {
     const double c = std::cos(e.angle), s = std::sin(e.angle);
     const double rx2 = e.radiusX * e.radiusX, ry2 = e.radiusY * e.radiusY;
-    const double a = c * c / rx2 + s * s / ry2;
-    const double b = 2 * dy * c * s * (1 / rx2 - 1 / ry2);
-    const double cc = dy * dy * (s * s / rx2 + c * c / ry2) - k;
-    const double disc = b * b - 4 * a * cc;
+    return {c * c / rx2 + s * s / ry2, 2 * c * s * (1 / rx2 - 1 / ry2), s * s / rx2 + c * c / ry2};
+}
+
+// The columns of row offset dy (from the centre) where the ellipse's r² may lie below k: outside
+// [from, to) it is k or more. The quadratic's roots are widened by a pixel against rounding.
+bool columnsBelow(const RowQuadratic& q, double centreX, double dy, double k, int* from, int* to) {
+    const double b = dy * q.bPerRow, c = dy * dy * q.cPerRow - k;
+    const double disc = b * b - 4 * q.a * c;
     if (!(disc >= 0)) return false;
     const double root = std::sqrt(disc);
     // Pixel x has its centre at dx = x + 0.5 - centreX.
-    const double left = (-b - root) / (2 * a) + e.centreX - 0.5,
-                 right = (-b + root) / (2 * a) + e.centreX - 0.5;
+    const double left = (-b - root) / (2 * q.a) + centreX - 0.5,
+                 right = (-b + root) / (2 * q.a) + centreX - 0.5;
     if (!(std::fabs(left) < 1e9 && std::fabs(right) < 1e9)) return false;
     *from = static_cast<int>(std::floor(left)) - 1;
     *to = static_cast<int>(std::ceil(right)) + 2;
@@ -35,6 +43,7 @@ bool columnsBelow(const HeadEllipse& e, double dy, double k, int* from, int* to)
 
 void fadeToHeadEllipse(uint8_t* data, int stride, const PixelBox& box, const HeadEllipse& e) {
     const double cosA = std::cos(e.angle), sinA = std::sin(e.angle);
+    const RowQuadratic quadratic = rowQuadratic(e);
     auto fade = [&](uint32_t* row, double dy, int from, int to) {
         for (int x = from; x < to; ++x) {
             const double dx = x + 0.5 - e.centreX;
@@ -52,12 +61,12 @@ void fadeToHeadEllipse(uint8_t* data, int stride, const PixelBox& box, const Hea
         const double dy = y + 0.5 - e.centreY;
         // Only the ring is worked out pixel by pixel: beyond it the row is cleared, inside it kept.
         int outerFrom = 0, outerTo = 0, innerFrom = 0, innerTo = 0;
-        if (!columnsBelow(e, dy, 1.01, &outerFrom, &outerTo)) outerFrom = outerTo = box.x0;
+        if (!columnsBelow(quadratic, e.centreX, dy, 1.01, &outerFrom, &outerTo)) outerFrom = outerTo = box.x0;
         outerFrom = std::clamp(outerFrom, box.x0, box.x1);
         outerTo = std::clamp(outerTo, outerFrom, box.x1);
         std::fill(row + box.x0, row + outerFrom, 0u);
         std::fill(row + outerTo, row + box.x1, 0u);
-        if (columnsBelow(e, dy, 0.63, &innerFrom, &innerTo)) {
+        if (columnsBelow(quadratic, e.centreX, dy, 0.63, &innerFrom, &innerTo)) {
             // Kept for certain: the columns well inside the inner radius.
             innerFrom = std::clamp(innerFrom + 3, outerFrom, outerTo);
             innerTo = std::clamp(innerTo - 3, innerFrom, outerTo);

@@ -36,6 +36,14 @@ constexpr auto kCameraGapWait = std::chrono::milliseconds(10);
 constexpr int kPacketsPerAttempt = 64;
 // The read buffer between a video file and its demuxer.
 constexpr int kFileBufferBytes = 64 * 1024;
+// The containers a chosen video file may be read as. Playlists and references (hls, dash, concat, ...)
+// are not among them: they name other files or addresses and a live one waits for new entries for good.
+constexpr const char* kFileContainers =
+    "mov,mp4,matroska,webm,avi,asf,mpegts,mpeg,flv,ogg,nut,gif,dv,mxf,yuv4mpegpipe,h264,hevc,m4v,"
+    "mpegvideo,mjpeg";
+// No single open, probe or read of a file may take longer than this; FFmpeg checks it wherever it
+// could wait.
+constexpr auto kFileCallLimit = std::chrono::seconds(5);
 
 bool sizeAcceptable(int width, int height) {
     return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
@@ -62,6 +70,7 @@ public:
                 return hr;
             }
         }
+        startCall();
         int result = avformat_open_input(&format_, url_.c_str(), inputFormat, options);
         if (result < 0) {
             format_ = nullptr;  // freed by avformat_open_input
@@ -111,6 +120,7 @@ public:
         if (!format_) return kFail;
         // A camera's stream is described by its header; probing would wait for frames.
         if (!camera_) {
+            startCall();
             int probe = avformat_find_stream_info(format_, nullptr);
             if (probe < 0) return statusFromAv(probe);
         }
@@ -149,6 +159,7 @@ public:
             result.hr = kFail;
             return result;
         }
+        startCall();
         for (int packets = 0; packets < kPacketsPerAttempt; ++packets) {
             int received = avcodec_receive_frame(codec_, decoded_);
             if (received == 0) return convert();
@@ -188,6 +199,7 @@ public:
 
     HResult rewind() override {
         if (!format_ || stream_ < 0) return kFail;
+        startCall();
         AVStream* stream = format_->streams[stream_];
         int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
         int result = av_seek_frame(format_, stream_, start, AVSEEK_FLAG_BACKWARD);
@@ -218,10 +230,18 @@ private:
         }
         format_->pb = io_;
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        format_->format_whitelist = av_strdup(kFileContainers);
+        if (!format_->format_whitelist) return hresultFromErrno(ENOMEM);
+        format_->interrupt_callback = {&pastCallLimit, this};
         format_->io_open = [](AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
             return AVERROR(EPERM);
         };
         return kOk;
+    }
+
+    void startCall() { callDeadline_ = std::chrono::steady_clock::now() + kFileCallLimit; }
+    static int pastCallLimit(void* opaque) {
+        return std::chrono::steady_clock::now() > static_cast<FfmpegReader*>(opaque)->callDeadline_;
     }
 
     static int readFile(void* opaque, uint8_t* buffer, int size) {
@@ -303,6 +323,7 @@ private:
     bool camera_;
     int file_ = -1;
     AVIOContext* io_ = nullptr;
+    std::chrono::steady_clock::time_point callDeadline_ = std::chrono::steady_clock::time_point::max();
     std::vector<V4l2Format> cameraFormats_;
     std::string videoSize_, frameRate_, pixelFormat_;
     AVFormatContext* format_ = nullptr;

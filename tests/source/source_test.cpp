@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "base/log.h"
@@ -156,17 +157,21 @@ TEST_F(SourceFixture, RealFilesLoopFollowSizeChangesAndRejectGarbage) {
     EXPECT_EQ(source.frameWidth, 96u);
     EXPECT_EQ(source.frame.size(), 96u * 64 * 4);
 
-    // Garbage, an empty file, a missing file, a FIFO with no writer (which must not block), a folder, and a
-    // playlist naming a real clip (the demuxer may open nothing but the chosen file): failure reported.
+    // Garbage, an empty file, a missing file, a FIFO with no writer (which must not block), a folder, a
+    // playlist naming a real clip (the demuxer may open nothing but the chosen file) and a live playlist
+    // (which would wait for new entries for good): failure reported, and soon.
     std::ofstream(dir.file("garbage.mp4")) << std::string(5000, '\x5a');
     std::ofstream(dir.file("empty.mp4"));
     ASSERT_EQ(mkfifo(dir.file("fifo.mp4").c_str(), 0600), 0);
     std::ofstream(dir.file("list.m3u8"))
         << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nfile:" << changing << "\n#EXT-X-ENDLIST\n";
+    std::ofstream(dir.file("live.mp4")) << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:170,\nh.ts\n";
     for (std::string bad : {dir.file("garbage.mp4"), dir.file("empty.mp4"), dir.file("missing.mp4"),
-                            dir.file("fifo.mp4"), dir.path(), dir.file("list.m3u8")}) {
+                            dir.file("fifo.mp4"), dir.path(), dir.file("list.m3u8"), dir.file("live.mp4")}) {
         source.file = bad;
+        auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(failed(openSource(source, real))) << bad;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << bad;
         EXPECT_FALSE(source.reader);
     }
     // A truncated file plays what it has and loops.

@@ -1,5 +1,6 @@
 #include "platform/process_usage.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -27,6 +28,10 @@ uint64_t processResidentBytes() {
         }
     std::fclose(status);
     return kilobytes * 1024;
+}
+
+void returnLargeBlocksWhenFreed() {
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
 }  // namespace qm

@@ -146,7 +146,6 @@ public:
         if (!sizeAcceptable(codec_->width, codec_->height)) return statusFromAv(AVERROR_INVALIDDATA);
         width_ = codec_->width;
         height_ = codec_->height;
-        bgra_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
         *width = static_cast<uint32_t>(width_);
         *height = static_cast<uint32_t>(height_);
         return kOk;
@@ -194,6 +193,13 @@ public:
             // Damaged data is skipped; the next packet may decode.
             if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) return gapOrFailure(sent);
         }
+        return result;
+    }
+
+    ReadResult readSampleInto(std::vector<uint8_t>& frame) override {
+        destination_ = &frame;
+        ReadResult result = readSample();
+        destination_ = nullptr;
         return result;
     }
 
@@ -282,8 +288,17 @@ private:
         if (width != width_ || height != height_) {
             width_ = width;
             height_ = height;
-            bgra_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
             result.sizeChanged = true;
+        }
+        // Straight into the caller's frame when it has this size; a frame of a new size goes into our own
+        // buffer, since the caller only resizes its frame once it learns the size from this sample.
+        const size_t bytes = static_cast<size_t>(width) * height * 4;
+        std::vector<uint8_t>* output = &bgra_;
+        if (destination_ && destination_->size() == bytes && !result.sizeChanged) {
+            output = destination_;
+            if (!bgra_.empty()) std::vector<uint8_t>().swap(bgra_);
+        } else if (bgra_.size() != bytes) {
+            bgra_.assign(bytes, 0);
         }
         scaler_ =
             sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(decoded_->format), width,
@@ -292,16 +307,16 @@ private:
             av_frame_unref(decoded_);
             return result;
         }
-        uint8_t* planes[4] = {bgra_.data(), nullptr, nullptr, nullptr};
+        uint8_t* planes[4] = {output->data(), nullptr, nullptr, nullptr};
         int strides[4] = {width * 4, 0, 0, 0};
         sws_scale(scaler_, decoded_->data, decoded_->linesize, 0, height, planes, strides);
         av_frame_unref(decoded_);
         result.kind = ReadKind::Sample;
         result.width = static_cast<uint32_t>(width);
         result.height = static_cast<uint32_t>(height);
-        result.pixels = bgra_.data();
+        result.pixels = output->data();
         result.pitch = width * 4;
-        result.bytes = bgra_.size();
+        result.bytes = bytes;
         return result;
     }
 
@@ -334,7 +349,8 @@ private:
     int stream_ = -1;
     int width_ = 0, height_ = 0;
     bool draining_ = false;
-    std::vector<uint8_t> bgra_;
+    std::vector<uint8_t> bgra_;  // frames that cannot go straight into the caller's
+    std::vector<uint8_t>* destination_ = nullptr;
 };
 
 class SystemVideoBackend final : public VideoBackend {

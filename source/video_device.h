@@ -60,6 +60,13 @@ public:
     // One read attempt. Blocks at most a few tens of milliseconds (a camera with nothing to give
     // answers Gap).
     virtual ReadResult readSample() = 0;
+    // The same, for a caller that keeps the frame in `frame` (packed BGRA rows of the size last reported):
+    // a reader that can convert straight into it does so, and the sample's pixels are then `frame`'s, which
+    // saves a copy and a buffer of the frame's size. Others answer as readSample().
+    virtual ReadResult readSampleInto(std::vector<uint8_t>& frame) {
+        (void)frame;
+        return readSample();
+    }
     // Files: back to the first frame.
     virtual HResult rewind() = 0;
 };

@@ -99,6 +99,7 @@ void copySample(SourceState& source, const ReadResult& sample) {
     size_t absPitch = static_cast<size_t>(pitch < 0 ? -pitch : pitch);
     if (absPitch < rowBytes) return;
     if (sample.bytes < absPitch * (rows - 1) + rowBytes) return;
+    if (sample.pixels == source.frame.data()) return;  // the reader wrote it there itself
     const uint8_t* row = sample.pixels;
     for (size_t y = 0; y < rows; ++y, row += pitch)
         std::memcpy(&source.frame[y * rowBytes], row, rowBytes);
@@ -121,7 +122,7 @@ bool readFrame(SourceState& source, SourceContext& context) {
     if (!source.reader) return false;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         if (context.stop.load()) return false;
-        ReadResult result = source.reader->readSample();
+        ReadResult result = source.reader->readSampleInto(source.frame);
         if (result.kind == ReadKind::Failed) {
             if (!quiet(context)) logLine("ReadSample failed 0x%08X", result.hr);
             return false;

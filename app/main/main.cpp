@@ -11,6 +11,7 @@
 #include "base/launch_options.h"
 #include "platform/camera_setup.h"
 #include "platform/paths.h"
+#include "platform/process_usage.h"
 
 namespace {
 
@@ -85,5 +86,6 @@ int main(int argc, char** argv) {
     qm::LaunchSwitches switches;
     qm::parseLaunchOptions(std::vector<std::string>(argv + 1, argv + argc), &switches);
     if (switches.checkCamera) return checkCameraSetup();
+    qm::returnLargeBlocksWhenFreed();
     return qm::runQuillmere(argc, argv, qm::programServices());
 }

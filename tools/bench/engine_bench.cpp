@@ -279,6 +279,7 @@ int main(int argc, char** argv) {
         {"everything on", everything},
     };
 
+    returnLargeBlocksWhenFreed();  // as the program does
     printHeader();
     for (const Configuration& c : configurations)
         if (only.empty() || only == c.name) run(c, sample, "1280x720", frames);

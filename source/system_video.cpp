@@ -36,6 +36,12 @@ constexpr auto kCameraGapWait = std::chrono::milliseconds(10);
 constexpr int kPacketsPerAttempt = 64;
 // The read buffer between a video file and its demuxer.
 constexpr int kFileBufferBytes = 64 * 1024;
+// libswscale's vector converters write whole blocks of pixels, so a row whose width is not a multiple of
+// the block runs past its end (32 bytes at 2120 pixels, found by fuzzing): the last row past the buffer.
+// Our own buffer keeps this much to spare, and only rows a whole number of blocks wide are converted
+// straight into a caller's frame, which has none.
+constexpr size_t kConverterSlackBytes = 256;
+constexpr int kConverterBlockPixels = 32;
 // The containers a chosen video file may be read as. Playlists and references (hls, dash, concat, ...)
 // are not among them: they name other files or addresses and a live one waits for new entries for good.
 constexpr const char* kFileContainers =
@@ -294,11 +300,12 @@ private:
         // buffer, since the caller only resizes its frame once it learns the size from this sample.
         const size_t bytes = static_cast<size_t>(width) * height * 4;
         std::vector<uint8_t>* output = &bgra_;
-        if (destination_ && destination_->size() == bytes && !result.sizeChanged) {
+        if (destination_ && destination_->size() == bytes && !result.sizeChanged &&
+            width % kConverterBlockPixels == 0) {
             output = destination_;
             if (!bgra_.empty()) std::vector<uint8_t>().swap(bgra_);
-        } else if (bgra_.size() != bytes) {
-            bgra_.assign(bytes, 0);
+        } else if (bgra_.size() != bytes + kConverterSlackBytes) {
+            bgra_.assign(bytes + kConverterSlackBytes, 0);
         }
         scaler_ =
             sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(decoded_->format), width,

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <chrono>
 #include <thread>
 
@@ -42,6 +42,15 @@ constexpr int kFileBufferBytes = 64 * 1024;
 // straight into a caller's frame, which has none.
 constexpr size_t kConverterSlackBytes = 256;
 constexpr int kConverterBlockPixels = 32;
+#ifdef QM_FUZZ_BUILD
+// The sanitizers do not see writes made by the system's libraries, so the fuzzing build converts every
+// frame into our own buffer and traps when the converter wrote past what the spare bytes allow: anything
+// past a block-wide row, and more than one row's overrun past any other.
+constexpr bool kGuardConverterSlack = true;
+#else
+constexpr bool kGuardConverterSlack = false;
+#endif
+constexpr uint8_t kSlackPattern = 0xA5;
 // The containers a chosen video file may be read as. Playlists and references (hls, dash, concat, ...)
 // are not among them: they name other files or addresses and a live one waits for new entries for good.
 constexpr const char* kFileContainers =
@@ -300,12 +309,12 @@ private:
         // buffer, since the caller only resizes its frame once it learns the size from this sample.
         const size_t bytes = static_cast<size_t>(width) * height * 4;
         std::vector<uint8_t>* output = &bgra_;
-        if (destination_ && destination_->size() == bytes && !result.sizeChanged &&
+        if (!kGuardConverterSlack && destination_ && destination_->size() == bytes && !result.sizeChanged &&
             width % kConverterBlockPixels == 0) {
             output = destination_;
             if (!bgra_.empty()) std::vector<uint8_t>().swap(bgra_);
         } else if (bgra_.size() != bytes + kConverterSlackBytes) {
-            bgra_.assign(bytes + kConverterSlackBytes, 0);
+            bgra_.assign(bytes + kConverterSlackBytes, kSlackPattern);
         }
         scaler_ =
             sws_getCachedContext(scaler_, width, height, static_cast<AVPixelFormat>(decoded_->format), width,
@@ -314,9 +323,15 @@ private:
             av_frame_unref(decoded_);
             return result;
         }
+        if (kGuardConverterSlack) std::fill(bgra_.begin() + bytes, bgra_.end(), kSlackPattern);
         uint8_t* planes[4] = {output->data(), nullptr, nullptr, nullptr};
         int strides[4] = {width * 4, 0, 0, 0};
         sws_scale(scaler_, decoded_->data, decoded_->linesize, 0, height, planes, strides);
+        if (kGuardConverterSlack) {
+            const size_t allowed = width % kConverterBlockPixels == 0 ? 0 : kConverterBlockPixels * 4;
+            for (size_t i = bytes + allowed; i < bgra_.size(); ++i)
+                if (bgra_[i] != kSlackPattern) __builtin_trap();
+        }
         av_frame_unref(decoded_);
         result.kind = ReadKind::Sample;
         result.width = static_cast<uint32_t>(width);

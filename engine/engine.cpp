@@ -133,6 +133,7 @@ void Engine::run() {
                                                        source_.frameWidth, source_.frameHeight));
                                                }});
         processors_ = std::max(1u, std::thread::hardware_concurrency());
+        if (processors_ > 1) rowHelper_ = std::make_unique<RowHelper>();
         lastStatisticsMs_ = clockMs();
         lastCpu100ns_ = processCpu100ns();
         while (pass()) {
@@ -324,6 +325,7 @@ bool Engine::pass() {
     input.room = {shared_.captureRoomRequest.exchange(false), shared_.forgetRoomRequest.exchange(false),
                   shared_.forgetRoom.exchange(false)};
     input.pixelsGate = lookBeside ? &gate : nullptr;
+    input.rowHelper = rowHelper_.get();
     const bool drawn = drawing_->compose(input, filters_);
     gate.wait();
     if (gate.error) std::rethrow_exception(gate.error);

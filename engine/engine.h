@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/launch_options.h"
+#include "base/row_helper.h"
 #include "engine/engine_seams.h"
 #include "engine/face_photo_preparation.h"
 #include "engine/hand_over.h"
@@ -90,7 +91,8 @@ private:
     std::unique_ptr<VideoBackend> video_;
     std::unique_ptr<FaceTracking> tracking_;
     std::unique_ptr<FrameDrawing> drawing_;
-    SideWorker sideWorker_;  // after tracking_: ends before the models it uses
+    SideWorker sideWorker_;                 // after tracking_: ends before the models it uses
+    std::unique_ptr<RowHelper> rowHelper_;  // with a second core: shares the large blits' rows
     SourceState source_;
     std::unique_ptr<SourceContext> sourceContext_;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/row_helper.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -392,49 +394,54 @@ bool drawPictureAffine(cairo_surface_t* target, cairo_surface_t* picture,
     blit.shape = shape;
     blit.x0 = x0;
     blit.stepU = inverse.xx, blit.stepV = inverse.yx;
-    for (int y = y0; y < y1; ++y) {
-        const double cy = y + 0.5;
-        int from = x0, to = x1;
-        // Sample point of the row's first pixel centre, in picture pixel-index space (centres at integers);
-        // only the columns whose sample falls on the picture are visited.
-        double u = x0 + 0.5, v = cy;
-        cairo_matrix_transform_point(&inverse, &u, &v);
-        u -= 0.5, v -= 0.5;
-        if (!narrowSpan(u, inverse.xx, -1, pw, x0, &from, &to) ||
-            !narrowSpan(v, inverse.yx, -1, ph, x0, &from, &to))
-            continue;
-        if (shape && !keepSpan(shape->keep[0], shape->keep[1] * cy + shape->keep[2], &from, &to)) continue;
-        from = std::max(from, x0), to = std::min(to, x1);
-        if (from >= to) continue;
-        int gapFrom = to, gapTo = to;  // columns known to sample only the clear run inside the rows
-        if (spans) {
-            // The picture rows this run of the target row samples: their opaque extent, and the clear run
-            // they all share.
-            const double va = v + (from - x0) * inverse.yx, vb = v + (to - 1 - x0) * inverse.yx;
-            const int r0 = std::clamp(static_cast<int>(std::floor(std::min(va, vb))), 0, ph - 1);
-            const int r1 = std::clamp(static_cast<int>(std::floor(std::max(va, vb))) + 1, 0, ph - 1);
-            int left = pw, right = 0, g0 = 0, g1 = pw;
-            for (int r = r0; r <= r1; ++r) {
-                left = std::min<int>(left, spans[r].left), right = std::max<int>(right, spans[r].right);
-                g0 = std::max<int>(g0, spans[r].gapLeft), g1 = std::min<int>(g1, spans[r].gapRight);
-            }
-            if (left >= right) continue;
-            if (!narrowSpan(u, inverse.xx, left - 1, right, x0, &from, &to)) continue;
+    auto drawRows = [&](int firstRow, int endRow, int) {
+        RowBlit rows = blit;  // each part steps its own copy along its rows
+        for (int y = firstRow; y < endRow; ++y) {
+            const double cy = y + 0.5;
+            int from = x0, to = x1;
+            // Sample point of the row's first pixel centre, in picture pixel-index space (centres at
+            // integers); only the columns whose sample falls on the picture are visited.
+            double u = x0 + 0.5, v = cy;
+            cairo_matrix_transform_point(&inverse, &u, &v);
+            u -= 0.5, v -= 0.5;
+            if (!narrowSpan(u, inverse.xx, -1, pw, x0, &from, &to) ||
+                !narrowSpan(v, inverse.yx, -1, ph, x0, &from, &to))
+                continue;
+            if (shape && !keepSpan(shape->keep[0], shape->keep[1] * cy + shape->keep[2], &from, &to))
+                continue;
             from = std::max(from, x0), to = std::min(to, x1);
-            // Both taps inside the clear run: u in [g0, g1 − 1); a column kept on each side.
-            if (g1 - 1 - g0 > 4 && std::fabs(inverse.xx) > 1e-9) {
-                double a = x0 + (g0 - u) / inverse.xx, b = x0 + (g1 - 1 - u) / inverse.xx;
-                if (a > b) std::swap(a, b);
-                gapFrom = std::max(from, static_cast<int>(std::ceil(a)) + 1);
-                gapTo = std::min(to, static_cast<int>(std::floor(b)) - 1);
-                if (gapFrom >= gapTo) gapFrom = gapTo = to;
+            if (from >= to) continue;
+            int gapFrom = to, gapTo = to;  // columns known to sample only the clear run inside the rows
+            if (spans) {
+                // The picture rows this run of the target row samples: their opaque extent, and the clear run
+                // they all share.
+                const double va = v + (from - x0) * inverse.yx, vb = v + (to - 1 - x0) * inverse.yx;
+                const int r0 = std::clamp(static_cast<int>(std::floor(std::min(va, vb))), 0, ph - 1);
+                const int r1 = std::clamp(static_cast<int>(std::floor(std::max(va, vb))) + 1, 0, ph - 1);
+                int left = pw, right = 0, g0 = 0, g1 = pw;
+                for (int r = r0; r <= r1; ++r) {
+                    left = std::min<int>(left, spans[r].left), right = std::max<int>(right, spans[r].right);
+                    g0 = std::max<int>(g0, spans[r].gapLeft), g1 = std::min<int>(g1, spans[r].gapRight);
+                }
+                if (left >= right) continue;
+                if (!narrowSpan(u, inverse.xx, left - 1, right, x0, &from, &to)) continue;
+                from = std::max(from, x0), to = std::min(to, x1);
+                // Both taps inside the clear run: u in [g0, g1 − 1); a column kept on each side.
+                if (g1 - 1 - g0 > 4 && std::fabs(inverse.xx) > 1e-9) {
+                    double a = x0 + (g0 - u) / inverse.xx, b = x0 + (g1 - 1 - u) / inverse.xx;
+                    if (a > b) std::swap(a, b);
+                    gapFrom = std::max(from, static_cast<int>(std::ceil(a)) + 1);
+                    gapTo = std::min(to, static_cast<int>(std::floor(b)) - 1);
+                    if (gapFrom >= gapTo) gapFrom = gapTo = to;
+                }
             }
+            rows.out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(y) * dstStride);
+            rows.cy = cy, rows.u = u, rows.v = v;
+            rows(from, gapFrom);
+            rows(gapTo, to);
         }
-        blit.out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(y) * dstStride);
-        blit.cy = cy, blit.u = u, blit.v = v;
-        blit(from, gapFrom);
-        blit(gapTo, to);
-    }
+    };
+    forRows(y0, y1, x1 - x0, drawRows);  // the rows are independent: a large blit shares them
     cairo_surface_mark_dirty(target);
     return true;
 }

@@ -75,6 +75,7 @@ HResult Composer::takePixels(const FrameInput& input) {
     if (pixelsTaken_) return kOk;
     pixelsTaken_ = true;
     if (input.pixelsGate) input.pixelsGate->wait();
+    shareRowsWith(input.rowHelper);  // the look is done: the second core is free
     return uploadSourceFrame(g_, input.sourcePixels, input.sourceStride);
 }
 
@@ -84,6 +85,11 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     if (input.face && !finiteFace(*input.face)) input.face = nullptr;
     const int w = g_.sourceWidth, h = g_.sourceHeight;
     const FramePlan plan = this->plan(filters, input.personMask != nullptr);
+    // While the touch-up look retouches the frame beside the drawing, the blits keep to this thread.
+    struct RowSharing {
+        RowHelper* previous;
+        ~RowSharing() { shareRowsWith(previous); }
+    } sharing{shareRowsWith(input.pixelsGate ? nullptr : input.rowHelper)};
 
     // 1. The camera picture goes into the source bitmap just before something first shows it, so that
     // what never shows it (a background picture, the visitor, the torso) is drawn while the touch-up look

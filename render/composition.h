@@ -26,6 +26,7 @@
 #include <string>
 
 #include "base/frame_filters.h"
+#include "base/row_helper.h"
 #include "base/status.h"
 #include "render/face_painter.h"
 #include "render/face_smoothing.h"
@@ -72,6 +73,8 @@ struct FrameInput {
     int frameIndex = 0;
     RoomRequests room;
     PixelsGate* pixelsGate = nullptr;  // null: the pixels are final already
+    // Shares the large blits' rows once nothing else runs beside the drawing (past the gate). Optional.
+    RowHelper* rowHelper = nullptr;
 };
 
 class Composer {

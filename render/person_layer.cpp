@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/row_helper.h"
 #include "render/graphics.h"
 
 namespace qm {
@@ -40,8 +41,8 @@ cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, 
         for (int x = 0; x < width; ++x)
             samplePosition(x, width, kMaskWidth, &layer.column0[x], &layer.column1[x],
                            &layer.columnWeight[x]);
-        layer.maskRow.resize(kMaskWidth);
-        layer.rowMask.resize(width);
+        layer.maskRow.resize(2 * kMaskWidth);  // one row of scratch for each part of a shared loop
+        layer.rowMask.resize(2 * static_cast<size_t>(width));
     }
     cairo_surface_flush(source);
     cairo_surface_flush(layer.surface.get());
@@ -49,42 +50,44 @@ cairo_pattern_t* buildPersonLayer(cairo_surface_t* source, const uint8_t* mask, 
     const int inStride = cairo_image_surface_get_stride(source);
     uint8_t* out = cairo_image_surface_get_data(layer.surface.get());
     const int outStride = cairo_image_surface_get_stride(layer.surface.get());
-    uint16_t* maskRow = layer.maskRow.data();
     const int x0 = box ? std::clamp(box->x0, 0, width) : 0, x1 = box ? std::clamp(box->x1, x0, width) : width;
     const int y0 = box ? std::clamp(box->y0, 0, height) : 0,
               y1 = box ? std::clamp(box->y1, y0, height) : height;
-    for (int y = y0; y < y1; ++y) {
-        int row0 = 0, row1 = 0;
-        uint16_t rowWeight = 0;
-        samplePosition(y, height, kMaskHeight, &row0, &row1, &rowWeight);
-        const uint8_t* m0 = mask + static_cast<size_t>(row0) * kMaskWidth * 4 + 3;
-        const uint8_t* m1 = mask + static_cast<size_t>(row1) * kMaskWidth * 4 + 3;
-        for (int x = 0; x < kMaskWidth; ++x)  // 8.8 fixed point
-            maskRow[x] = static_cast<uint16_t>(m0[x * 4] * (256 - rowWeight) + m1[x * 4] * rowWeight);
-        uint8_t* rowMask = layer.rowMask.data();
-        for (int x = x0; x < x1; ++x) {
-            const uint32_t w1 = layer.columnWeight[x];
-            rowMask[x] = static_cast<uint8_t>(
-                (maskRow[layer.column0[x]] * (256 - w1) + maskRow[layer.column1[x]] * w1 + 32768) >> 16);
-        }
-        // Most of a mask is fully person or fully room: those pixels are a copy or nothing.
-        const uint32_t* s = reinterpret_cast<const uint32_t*>(in + static_cast<size_t>(y) * inStride);
-        uint32_t* d = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * outStride);
-        for (int x = x0; x < x1; ++x) {
-            const uint32_t m = rowMask[x];
-            if (m == 0) {
-                d[x] = 0;
-            } else if (m == 255) {
-                d[x] = s[x] | 0xFF000000u;
-            } else {
-                const uint32_t p = s[x];
-                const uint32_t b = ((p & 0xFF) * m * 257 + 32896) >> 16;
-                const uint32_t g = (((p >> 8) & 0xFF) * m * 257 + 32896) >> 16;
-                const uint32_t r = (((p >> 16) & 0xFF) * m * 257 + 32896) >> 16;
-                d[x] = b | (g << 8) | (r << 16) | (m << 24);
+    forRows(y0, y1, x1 - x0, [&](int firstRow, int endRow, int part) {
+        uint16_t* maskRow = layer.maskRow.data() + part * kMaskWidth;
+        uint8_t* rowMask = layer.rowMask.data() + static_cast<size_t>(part) * width;
+        for (int y = firstRow; y < endRow; ++y) {
+            int row0 = 0, row1 = 0;
+            uint16_t rowWeight = 0;
+            samplePosition(y, height, kMaskHeight, &row0, &row1, &rowWeight);
+            const uint8_t* m0 = mask + static_cast<size_t>(row0) * kMaskWidth * 4 + 3;
+            const uint8_t* m1 = mask + static_cast<size_t>(row1) * kMaskWidth * 4 + 3;
+            for (int x = 0; x < kMaskWidth; ++x)  // 8.8 fixed point
+                maskRow[x] = static_cast<uint16_t>(m0[x * 4] * (256 - rowWeight) + m1[x * 4] * rowWeight);
+            for (int x = x0; x < x1; ++x) {
+                const uint32_t w1 = layer.columnWeight[x];
+                rowMask[x] = static_cast<uint8_t>(
+                    (maskRow[layer.column0[x]] * (256 - w1) + maskRow[layer.column1[x]] * w1 + 32768) >> 16);
+            }
+            // Most of a mask is fully person or fully room: those pixels are a copy or nothing.
+            const uint32_t* s = reinterpret_cast<const uint32_t*>(in + static_cast<size_t>(y) * inStride);
+            uint32_t* d = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * outStride);
+            for (int x = x0; x < x1; ++x) {
+                const uint32_t m = rowMask[x];
+                if (m == 0) {
+                    d[x] = 0;
+                } else if (m == 255) {
+                    d[x] = s[x] | 0xFF000000u;
+                } else {
+                    const uint32_t p = s[x];
+                    const uint32_t b = ((p & 0xFF) * m * 257 + 32896) >> 16;
+                    const uint32_t g = (((p >> 8) & 0xFF) * m * 257 + 32896) >> 16;
+                    const uint32_t r = (((p >> 16) & 0xFF) * m * 257 + 32896) >> 16;
+                    d[x] = b | (g << 8) | (r << 16) | (m << 24);
+                }
             }
         }
-    }
+    });
     cairo_surface_mark_dirty(layer.surface.get());
     return layer.brush.get();
 }

@@ -15,8 +15,8 @@ struct PersonLayer {
     PatternPtr brush;                    // bilinear, on surface
     std::vector<int> column0, column1;   // mask columns around each source column
     std::vector<uint16_t> columnWeight;  // weight of column1, 0..256
-    std::vector<uint16_t> maskRow;       // one mask row interpolated vertically, 256 values × 256
-    std::vector<uint8_t> rowMask;        // the mask over one source row
+    std::vector<uint16_t> maskRow;       // one mask row interpolated vertically, 256 values × 256 (two)
+    std::vector<uint8_t> rowMask;        // the mask over one source row (two: one per part of a loop)
 };
 
 // Source pixels [x0, x1) × [y0, y1).

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/row_helper.h"
+
 namespace qm {
 
 HeadEllipse headEllipse(const SmoothedAnchors& s, float headScale) {
@@ -56,26 +58,29 @@ void fadeToHeadEllipse(uint8_t* data, int stride, const PixelBox& box, const Hea
                      ((((p >> 8) & 0x00FF00FFu) * a) & 0xFF00FF00u);
         }
     };
-    for (int y = box.y0; y < box.y1; ++y) {
-        uint32_t* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
-        const double dy = y + 0.5 - e.centreY;
-        // Only the ring is worked out pixel by pixel: beyond it the row is cleared, inside it kept.
-        int outerFrom = 0, outerTo = 0, innerFrom = 0, innerTo = 0;
-        if (!columnsBelow(quadratic, e.centreX, dy, 1.01, &outerFrom, &outerTo)) outerFrom = outerTo = box.x0;
-        outerFrom = std::clamp(outerFrom, box.x0, box.x1);
-        outerTo = std::clamp(outerTo, outerFrom, box.x1);
-        std::fill(row + box.x0, row + outerFrom, 0u);
-        std::fill(row + outerTo, row + box.x1, 0u);
-        if (columnsBelow(quadratic, e.centreX, dy, 0.63, &innerFrom, &innerTo)) {
-            // Kept for certain: the columns well inside the inner radius.
-            innerFrom = std::clamp(innerFrom + 3, outerFrom, outerTo);
-            innerTo = std::clamp(innerTo - 3, innerFrom, outerTo);
-        } else {
-            innerFrom = innerTo = outerTo;
+    forRows(box.y0, box.y1, box.x1 - box.x0, [&](int firstRow, int endRow, int) {
+        for (int y = firstRow; y < endRow; ++y) {
+            uint32_t* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+            const double dy = y + 0.5 - e.centreY;
+            // Only the ring is worked out pixel by pixel: beyond it the row is cleared, inside it kept.
+            int outerFrom = 0, outerTo = 0, innerFrom = 0, innerTo = 0;
+            if (!columnsBelow(quadratic, e.centreX, dy, 1.01, &outerFrom, &outerTo))
+                outerFrom = outerTo = box.x0;
+            outerFrom = std::clamp(outerFrom, box.x0, box.x1);
+            outerTo = std::clamp(outerTo, outerFrom, box.x1);
+            std::fill(row + box.x0, row + outerFrom, 0u);
+            std::fill(row + outerTo, row + box.x1, 0u);
+            if (columnsBelow(quadratic, e.centreX, dy, 0.63, &innerFrom, &innerTo)) {
+                // Kept for certain: the columns well inside the inner radius.
+                innerFrom = std::clamp(innerFrom + 3, outerFrom, outerTo);
+                innerTo = std::clamp(innerTo - 3, innerFrom, outerTo);
+            } else {
+                innerFrom = innerTo = outerTo;
+            }
+            fade(row, dy, outerFrom, innerFrom);
+            fade(row, dy, innerTo, outerTo);
         }
-        fade(row, dy, outerFrom, innerFrom);
-        fade(row, dy, innerTo, outerTo);
-    }
+    });
 }
 
 void RoomLayer::applyRequests(const Graphics& g, const RoomRequests& requests) {

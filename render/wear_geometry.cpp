@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/row_helper.h"
+
 namespace qm {
 
 namespace {
@@ -220,23 +222,25 @@ int warpBeard(const uint8_t* src, int srcStride, int pw, int ph, float offset, c
         weights[j] = (1 - smoothstep(q)) * warp.opening * 256;  // in 1/256 rows
     }
     const float band = std::max(warp.band, 1e-3f);
-    for (int i = r0; i < rows; ++i) {
-        const float t = smoothstep((i - mr) / band);
-        uint32_t* out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(i) * dstStride);
-        for (int j = 0; j < pw; ++j) {
-            // The source row, in 1/256 rows; rows below the picture are clear.
-            const int sy = std::max(0, static_cast<int>(i * 256 - t * weights[j] + 0.5f));
-            const int y0 = sy >> 8;
-            const uint32_t f = static_cast<uint32_t>(sy & 255);
-            if (y0 >= ph) {
-                out[j] = 0;
-                continue;
+    forRows(r0, rows, pw, [&](int from, int to, int) {
+        for (int i = from; i < to; ++i) {
+            const float t = smoothstep((i - mr) / band);
+            uint32_t* out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(i) * dstStride);
+            for (int j = 0; j < pw; ++j) {
+                // The source row, in 1/256 rows; rows below the picture are clear.
+                const int sy = std::max(0, static_cast<int>(i * 256 - t * weights[j] + 0.5f));
+                const int y0 = sy >> 8;
+                const uint32_t f = static_cast<uint32_t>(sy & 255);
+                if (y0 >= ph) {
+                    out[j] = 0;
+                    continue;
+                }
+                const uint32_t a = srcRow(y0)[j];
+                const uint32_t b = y0 + 1 < ph ? srcRow(y0 + 1)[j] : 0;
+                out[j] = f == 0 ? a : mix(a, b, f);
             }
-            const uint32_t a = srcRow(y0)[j];
-            const uint32_t b = y0 + 1 < ph ? srcRow(y0 + 1)[j] : 0;
-            out[j] = f == 0 ? a : mix(a, b, f);
         }
-    }
+    });
     return rows;
 }
 

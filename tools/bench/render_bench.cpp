@@ -60,6 +60,8 @@ FaceGeometry movingFace(int width, int height, int frame) {
 
 enum Back { kCameraOnly, kPicture, kBlur };
 
+RowHelper* gSharedRows = nullptr;  // set: the frames share their large loops' rows, as on two cores
+
 void wearPhoto(Composer& composer);
 
 void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyless = false,
@@ -96,6 +98,7 @@ void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyles
         input.face = faceKind != kFaceNone || bodyless || *torso ? &face : nullptr;
         input.timeMs = 1000 + index * 33.3;
         input.frameIndex = index++;
+        input.rowHelper = gSharedRows;
         composer.composeFrame(input, filters);
         cairo_surface_flush(g.canvas.get());
         benchmark::DoNotOptimize(cairo_image_surface_get_data(g.canvas.get()));
@@ -182,6 +185,20 @@ void BM_TorsoSuitOnePixelBlits(benchmark::State& s) {
     useVectorBlit(true);
 }
 
+// Two of them with the large loops' rows shared with a second thread, as the engine draws on two cores.
+void BM_FaceMorvelSharedRows(benchmark::State& s) {
+    RowHelper helper;
+    gSharedRows = &helper;
+    composeBench(s, kCameraOnly, kFaceMorvel);
+    gSharedRows = nullptr;
+}
+void BM_TorsoSuitSharedRows(benchmark::State& s) {
+    RowHelper helper;
+    gSharedRows = &helper;
+    composeBench(s, kCameraOnly, kFaceMorvel, true, "suit");
+    gSharedRows = nullptr;
+}
+
 #define SOURCES Args({1280, 720})->Args({640, 480})->Unit(benchmark::kMillisecond)
 void BM_FacePhoto(benchmark::State& s) {
     composeBench(s, kCameraOnly, kFaceCustom, false, "", 0.3f);
@@ -203,6 +220,8 @@ BENCHMARK(BM_TorsoHoodie)->SOURCES;
 BENCHMARK(BM_TorsoAstronaut)->SOURCES;
 BENCHMARK(BM_FaceMorvelOnePixelBlits)->SOURCES;
 BENCHMARK(BM_TorsoSuitOnePixelBlits)->SOURCES;
+BENCHMARK(BM_FaceMorvelSharedRows)->SOURCES;
+BENCHMARK(BM_TorsoSuitSharedRows)->SOURCES;
 
 void BM_GaussianBlur(benchmark::State& state) {
     const int width = 1280, height = 720;

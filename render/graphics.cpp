@@ -7,6 +7,7 @@
 
 #include "base/failure.h"
 #include "base/log.h"
+#include "base/row_helper.h"
 
 namespace qm {
 
@@ -169,9 +170,11 @@ HResult uploadSourceFrame(Graphics& g, const uint8_t* pixels, int stride) {
     uint8_t* data = cairo_image_surface_get_data(g.source.get());
     const int dstStride = cairo_image_surface_get_stride(g.source.get());
     const size_t rowBytes = static_cast<size_t>(g.sourceWidth) * 4;
-    for (int y = 0; y < g.sourceHeight; ++y)
-        std::memcpy(data + static_cast<size_t>(y) * dstStride, pixels + static_cast<size_t>(y) * stride,
-                    rowBytes);
+    forRows(0, g.sourceHeight, g.sourceWidth, [&](int from, int to, int) {
+        for (int y = from; y < to; ++y)
+            std::memcpy(data + static_cast<size_t>(y) * dstStride, pixels + static_cast<size_t>(y) * stride,
+                        rowBytes);
+    });
     cairo_surface_mark_dirty(g.source.get());
     return kOk;
 }

@@ -56,6 +56,7 @@ void Composer::prepare(const FrameFilters& filters) {
         }
     }
     if (filters.torso != torso_.chosen()) torso_.choose(g_.assetFolder, filters.torso);
+    torso_.poll();
     if (filters.visitor != visitor_.chosen()) visitor_.choose(g_.assetFolder, filters.visitor);
     visitor_.poll();
 }

@@ -85,9 +85,15 @@ public:
     // returned (a missing face picture fails; missing wear pictures are only logged).
     HResult load();
 
-    // Loads the background picture, torso and visitor that the filters newly name ("background: cannot
-    // read %s" for a picture that fails).
+    // Loads the background picture that the filters newly name ("background: cannot read %s" for a
+    // picture that fails) and starts loading a newly named torso or visitor beside the loop; each shows
+    // from the first frame prepared after its load ended.
     void prepare(const FrameFilters& filters);
+    // Blocks until the torso and visitor loads under way have ended and takes them (tests, benchmarks).
+    void waitForLoads() {
+        torso_.waitUntilLoaded();
+        visitor_.waitUntilLoaded();
+    }
     FramePlan plan(const FrameFilters& filters, bool maskModelLoaded) const;
 
     // Draws the frame; returns the first failure (the source copy), after which the engine stops.

@@ -1,9 +1,10 @@
 #include "render/torso_painter.h"
 
+#include <chrono>
 #include <cmath>
-#include <fstream>
 
 #include "base/log.h"
+#include "platform/file_read.h"
 #include "render/affine_blit.h"
 #include "render/sprite_cells.h"
 
@@ -11,17 +12,12 @@ namespace qm {
 
 namespace {
 
-// The whole file, or false when it cannot be opened or is too long to be a torso file.
+// The whole file, or false when it is not a regular file or is too long to be a torso file.
 bool readTorsoFile(const std::string& path, std::string* text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    if (size < 0 || static_cast<size_t>(size) > kLongestTorsoFile) return false;
-    file.seekg(0, std::ios::beg);
-    text->resize(static_cast<size_t>(size));
-    file.read(text->data(), size);
-    return static_cast<bool>(file) || file.gcount() == size;
+    std::vector<uint8_t> bytes;
+    if (readRegularFile(path, kLongestTorsoFile, &bytes) != FileRead::Ok) return false;
+    text->assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 bool usableMatrix(const cairo_matrix_t& m) {
@@ -34,22 +30,23 @@ bool usableMatrix(const cairo_matrix_t& m) {
 
 const std::string kNoClip;
 
+bool finished(const std::future<std::unique_ptr<LoadedTorso>>& f) {
+    return f.valid() && f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 }  // namespace
 
-bool TorsoPainter::choose(const std::string& assetFolder, const std::string& name) {
-    release();
-    name_ = name;
-    if (name.empty()) return false;
-
+std::unique_ptr<LoadedTorso> loadTorso(const std::string& assetFolder, const std::string& name) {
     std::string json;
     if (!readTorsoFile(assetFolder + "torso_" + name + ".json", &json)) {
         logLine("torso %s: no json", name.c_str());
-        return false;
+        return nullptr;
     }
-    TorsoDef def = parseTorso(name, json);
+    const TorsoDef def = parseTorso(name, json);
+    auto torso = std::make_unique<LoadedTorso>();
     // Each clip's sheet; a clip whose sheet does not load, or holds fewer cells than its frames, is left out.
-    TorsoDef kept = def;
-    kept.clips.clear();
+    torso->def = def;
+    torso->def.clips.clear();
     if (def.frameW > 0 && def.frameH > 0 && def.frameW <= kMaxPictureSide && def.frameH <= kMaxPictureSide) {
         for (const TorsoClipDef& clip : def.clips) {
             Picture sheet;
@@ -63,23 +60,55 @@ bool TorsoPainter::choose(const std::string& assetFolder, const std::string& nam
             std::vector<SpriteCell> cells =
                 cutSpriteCells(sheet.bitmap.get(), def.frameW, def.frameH, def.cols, clip.frames);
             if (cells.empty()) continue;
-            kept.clips.push_back(clip);
-            cells_.push_back(std::move(cells));
+            torso->def.clips.push_back(clip);
+            torso->cells.push_back(std::move(cells));
         }
     }
-    logLine("torso %s: %d clips, %.0f x %.0f", name.c_str(), static_cast<int>(kept.clips.size()),
+    logLine("torso %s: %d clips, %.0f x %.0f", name.c_str(), static_cast<int>(torso->def.clips.size()),
             static_cast<double>(def.frameW), static_cast<double>(def.frameH));
-    if (!torsoUsable(kept)) {
-        cells_.clear();
-        return false;
-    }
-    def_ = std::move(kept);
+    if (!torsoUsable(torso->def)) return nullptr;
+    return torso;
+}
+
+TorsoPainter::~TorsoPainter() {
+    // Loads under way end on their own; their futures wait for them here.
+    release();
+}
+
+void TorsoPainter::choose(const std::string& assetFolder, const std::string& name) {
+    release();
+    name_ = name;
+    for (size_t i = 0; i < abandoned_.size();)
+        if (finished(abandoned_[i]))
+            abandoned_.erase(abandoned_.begin() + static_cast<std::ptrdiff_t>(i));
+        else
+            ++i;
+    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
+    if (name.empty()) return;
+    pending_ = std::async(std::launch::async, [assetFolder, name] { return loadTorso(assetFolder, name); });
+}
+
+bool TorsoPainter::poll() {
+    if (finished(pending_)) install(pending_.get());
+    return installed_;
+}
+
+bool TorsoPainter::waitUntilLoaded() {
+    if (pending_.valid()) pending_.wait();
+    return poll();
+}
+
+void TorsoPainter::install(std::unique_ptr<LoadedTorso> torso) {
+    if (!torso) return;
+    def_ = std::move(torso->def);
+    cells_ = std::move(torso->cells);
     animator_.reset(&def_);
+    lastClip_ = -1;
     installed_ = true;
-    return true;
 }
 
 void TorsoPainter::release() {
+    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
     installed_ = false;
     cells_.clear();
     def_ = TorsoDef{};

@@ -1,11 +1,15 @@
 // The animated torso: a sprite figure under the head in body-less mode that gestures while the user talks.
 // The painter owns the chosen torso's description (extras/torso), its sheets and its animation state.
 //
-// Contract: engine thread only. choose() runs when the chosen torso changes (loading, with its log lines:
-// "torso %s: no json", "torso %s: %d clips, %.0f x %.0f"); the composer calls draw once per frame with a
-// face while the body is hidden, after which the placement it passed in carries any full-length fit.
+// Contract: engine thread only. choose() runs when the chosen torso changes: the file and its sheets are
+// read and cut beside the loop (a torso's sheets take 0.4–1.3 s, which would freeze the picture), with the
+// log lines "torso %s: no json", "torso %s: %d clips, %.0f x %.0f"; the finished load is taken by poll()
+// on a later frame. The composer calls draw once per frame with a face while the body is hidden, after
+// which the placement it passed in carries any full-length fit.
 #pragma once
 
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,10 +32,26 @@ struct TorsoFace {
     float kittenWidth = 0, kittenHeight = 0;
 };
 
+// A torso read and its clips' frames cut out of their sheets, ready to draw.
+struct LoadedTorso {
+    TorsoDef def;
+    std::vector<std::vector<SpriteCell>> cells;  // per clip kept, its frames
+};
+
+// Reads "torso_<name>.json" and its clips' sheets from the asset folder (with a trailing '/'), logging as
+// above; null when the torso cannot be shown. Any thread.
+std::unique_ptr<LoadedTorso> loadTorso(const std::string& assetFolder, const std::string& name);
+
 class TorsoPainter {
 public:
-    // Loads the named torso ("" for none) from the asset folder; false when none could be installed.
-    bool choose(const std::string& assetFolder, const std::string& name);
+    ~TorsoPainter();
+
+    // Drops the current torso and starts loading the named one ("" for none).
+    void choose(const std::string& assetFolder, const std::string& name);
+    // Takes a finished load; true while a torso is installed.
+    bool poll();
+    // Blocks until the load under way has ended (tests, benchmarks); returns loaded().
+    bool waitUntilLoaded();
     bool loaded() const { return installed_; }
     const std::string& chosen() const { return name_; }
     const TorsoDef& description() const { return def_; }
@@ -47,7 +67,12 @@ public:
     const std::string& lastClip() const;
 
 private:
+    void install(std::unique_ptr<LoadedTorso> torso);
+
     std::string name_;
+    std::future<std::unique_ptr<LoadedTorso>> pending_;
+    // Loads overtaken by a newer choice, kept until they end so dropping them never waits.
+    std::vector<std::future<std::unique_ptr<LoadedTorso>>> abandoned_;
     bool installed_ = false;
     TorsoDef def_;
     // Each clip's frames cut out of its sheet, drawn with the affine blitter from their place in the cell.

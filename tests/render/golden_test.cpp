@@ -89,6 +89,7 @@ protected:
         Composer composer(g);
         EXPECT_EQ(composer.load(), kOk);
         composer.prepare(filters);
+        composer.waitForLoads();
         const float eyeOpen = f.eyeOpen;
         for (int frame = 0; frame < 30; ++frame) {
             f.eyeOpen = frame < 29 ? 0.3f : eyeOpen;

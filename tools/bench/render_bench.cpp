@@ -12,6 +12,7 @@
 #include "render/effects.h"
 #include "render/graphics.h"
 #include "render/pictures.h"
+#include "render/torso_painter.h"
 #include "render/visitor_painter.h"
 #include "tests/support/synthetic_face.h"
 
@@ -87,6 +88,7 @@ void composeBench(benchmark::State& state, Back back, int faceKind, bool bodyles
     filters.photo.exposure = exposure;
     if (faceKind == kFaceCustom) wearPhoto(composer);
     composer.prepare(filters);
+    composer.waitForLoads();
     std::vector<uint8_t> out(kCanvasWidth * kCanvasHeight * 4);
     int index = 0;
     for (auto _ : state) {
@@ -286,5 +288,15 @@ void BM_VisitorLoad(benchmark::State& state, const char* name) {
 }
 BENCHMARK_CAPTURE(BM_VisitorLoad, cat, "cat")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_VisitorLoad, giraffe, "giraffe")->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Reading and cutting a torso's sheets (done beside the engine loop).
+void BM_TorsoLoad(benchmark::State& state, const char* name) {
+    Graphics& g = sharedGraphics();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(loadTorso(g.assetFolder, name));
+    }
+}
+BENCHMARK_CAPTURE(BM_TorsoLoad, suit, "suit")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_TorsoLoad, astronaut, "astronaut")->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();

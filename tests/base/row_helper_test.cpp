@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -42,7 +43,7 @@ TEST(RowHelper, EveryRowOnceOnEitherThreadWhateverTheHelperIsDoing) {
 
 TEST(RowHelper, ForRowsSharesOnlyLargeLoopsAndOnlyWhenTheThreadShares) {
     auto parts = [](int rows, int64_t pixelsPerRow) {
-        int seen = 0;
+        std::atomic<int> seen{0};
         std::vector<char> done(rows, 0);
         forRows(0, rows, pixelsPerRow, [&](int from, int to, int part) {
             // Slow enough bands that the helper gets some of a large loop.
@@ -52,14 +53,11 @@ TEST(RowHelper, ForRowsSharesOnlyLargeLoopsAndOnlyWhenTheThreadShares) {
                 while (std::chrono::steady_clock::now() < until) {
                 }
             }
-            if (part)
-                seen |= 2;
-            else
-                seen |= 1;
+            seen.fetch_or(part ? 2 : 1);
         });
         for (char d : done)
             EXPECT_EQ(d, 1);
-        return seen;
+        return seen.load();
     };
     EXPECT_EQ(parts(400, 1000), 1) << "no helper: everything here";
     RowHelper helper;

@@ -322,9 +322,14 @@ def scenario_body_tab(s):
           f"no Clear chip beside Recapture after the countdown ({clear_chip})")
     s.click(window, left + 2 * (90.67 + 8) + 45, top + 44 + 30 + 34)  # tiles: none, astronaut, hoodie
     check("torso=hoodie" in s.settings(), "the hoodie tile did not pick the hoodie")
-    time.sleep(2)
-    shot = s.screenshot(window, "body_hoodie.png")
-    share = teal_share(shot)
+    # The torso's sheets load beside the engine loop: it shows once they are read and cut.
+    deadline = time.time() + 10
+    while True:
+        shot = s.screenshot(window, "body_hoodie.png")
+        share = teal_share(shot)
+        if share > 0.02 or time.time() > deadline:
+            break
+        time.sleep(0.5)
     check(share > 0.02, f"the hoodie does not show in the preview ({share:.3f})")
 
 

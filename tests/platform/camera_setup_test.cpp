@@ -177,7 +177,15 @@ TEST(CameraSetup, PortalOnAPrivateBus) {
     });
     const bool served = owned.get_future().get();
     const PortalProbe offered = probePortal(r);
-    g_main_loop_quit(loop);
+    // The quit goes through the portal's context: a quit sent before its loop starts running would be lost
+    // and leave the thread serving for ever.
+    g_main_context_invoke(
+        context,
+        [](gpointer running) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(running));
+            return G_SOURCE_REMOVE;
+        },
+        loop);
     portal.join();
     g_main_loop_unref(loop);
     g_main_context_unref(context);

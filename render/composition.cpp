@@ -48,13 +48,22 @@ void Composer::prepare(const FrameFilters& filters) {
     if (filters.backgroundPath != backgroundPath_ || filters.backgroundVersion != backgroundVersion_) {
         backgroundPath_ = filters.backgroundPath;
         backgroundVersion_ = filters.backgroundVersion;
-        background_ = Picture{};
-        hasBackground_ = false;
-        if (!backgroundPath_.empty()) {
-            hasBackground_ = !failed(loadPicture(backgroundPath_, false, &background_));
-            if (!hasBackground_) logLine("background: cannot read %s", backgroundPath_.c_str());
+        if (backgroundPath_.empty()) {
+            backgroundLoad_.drop();
+            background_ = Picture{};
+            hasBackground_ = false;
+        } else {
+            // The picture in use stays until its successor is ready, so the room does not flash between them.
+            backgroundLoad_.start([path = backgroundPath_]() -> std::unique_ptr<Picture> {
+                auto picture = std::make_unique<Picture>();
+                if (!failed(loadPicture(path, false, picture.get()))) return picture;
+                logLine("background: cannot read %s", path.c_str());
+                return nullptr;
+            });
         }
     }
+    if (std::unique_ptr<Picture> picture; backgroundLoad_.take(&picture))
+        installBackground(std::move(picture));
     if (filters.torso != torso_.chosen()) torso_.choose(g_.assetFolder, filters.torso);
     torso_.poll();
     if (filters.visitor != visitor_.chosen()) visitor_.choose(g_.assetFolder, filters.visitor);
@@ -239,6 +248,11 @@ void Composer::drawBackLayer(const FrameFilters& filters, bool maskReady, bool b
     }
     cairo_paint(cr);
     cairo_restore(cr);
+}
+
+void Composer::installBackground(std::unique_ptr<Picture> picture) {
+    hasBackground_ = picture != nullptr;
+    background_ = picture ? std::move(*picture) : Picture{};
 }
 
 void Composer::drawBackgroundPicture(const Picture& picture) {

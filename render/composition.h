@@ -6,9 +6,10 @@
 // step.
 //
 // Contract: the engine thread owns one Composer beside its Graphics. After initialiseGraphics it calls load
-// once; then, per frame, prepare (which loads the pictures, torso and visitor the filters newly name),
-// plan (what this frame needs: the face, the person mask) and composeFrame, which copies the source frame
-// and the person mask in. Afterwards the engine reads the canvas (readCanvas).
+// once; then, per frame, prepare (which starts loading the pictures, torso and visitor the filters newly
+// name beside the loop and takes the loads that have ended), plan (what this frame needs: the face, the
+// person mask) and composeFrame, which copies the source frame and the person mask in. Afterwards the
+// engine reads the canvas (readCanvas).
 //
 //   Graphics graphics;                       // at start, on the engine thread
 //   initialiseGraphics(graphics, {software, processorName}); Composer composer(graphics); composer.load();
@@ -33,7 +34,9 @@
 #include "render/graphics.h"
 #include "render/person_layer.h"
 #include "render/photo_face.h"
+#include "render/pictures.h"
 #include "render/room_layer.h"
+#include "render/side_load.h"
 #include "render/torso_painter.h"
 #include "render/visitor_painter.h"
 #include "render/wear_painter.h"
@@ -85,12 +88,14 @@ public:
     // returned (a missing face picture fails; missing wear pictures are only logged).
     HResult load();
 
-    // Loads the background picture that the filters newly name ("background: cannot read %s" for a
-    // picture that fails) and starts loading a newly named torso or visitor beside the loop; each shows
-    // from the first frame prepared after its load ended.
+    // Starts loading a newly named background picture ("background: cannot read %s" for a picture that
+    // fails), torso or visitor beside the loop; each shows from the first frame prepared after its load
+    // ended, and a background picture in use stays until then.
     void prepare(const FrameFilters& filters);
-    // Blocks until the torso and visitor loads under way have ended and takes them (tests, benchmarks).
+    // Blocks until the loads under way have ended and takes them (tests, benchmarks).
     void waitForLoads() {
+        if (std::unique_ptr<Picture> picture; backgroundLoad_.wait(&picture))
+            installBackground(std::move(picture));
         torso_.waitUntilLoaded();
         visitor_.waitUntilLoaded();
     }
@@ -116,6 +121,7 @@ private:
     HResult takePixels(const FrameInput& input);
     bool backIsPicture(bool maskReady) const { return maskReady && hasBackground_ && background_.bitmap; }
     void drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone);
+    void installBackground(std::unique_ptr<Picture> picture);
     void drawBackgroundPicture(const Picture& picture);
     void drawPerson();
     void drawFaceFilter(const FrameInput& input, const FrameFilters& filters, const FramePlan& plan,
@@ -144,6 +150,7 @@ private:
     int backgroundVersion_ = 0;
     Picture background_;
     bool hasBackground_ = false;
+    SideLoad<Picture> backgroundLoad_;
     SurfacePtr backgroundLayer_;
     const cairo_surface_t* backgroundLayerPicture_ = nullptr;
     uint64_t backgroundLayerSerial_ = 0;

@@ -1,6 +1,5 @@
 #include "render/torso_painter.h"
 
-#include <chrono>
 #include <cmath>
 
 #include "base/log.h"
@@ -29,10 +28,6 @@ bool usableMatrix(const cairo_matrix_t& m) {
 }
 
 const std::string kNoClip;
-
-bool finished(const std::future<std::unique_ptr<LoadedTorso>>& f) {
-    return f.valid() && f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-}
 
 }  // namespace
 
@@ -71,31 +66,26 @@ std::unique_ptr<LoadedTorso> loadTorso(const std::string& assetFolder, const std
 }
 
 TorsoPainter::~TorsoPainter() {
-    // Loads under way end on their own; their futures wait for them here.
     release();
 }
 
 void TorsoPainter::choose(const std::string& assetFolder, const std::string& name) {
     release();
     name_ = name;
-    for (size_t i = 0; i < abandoned_.size();)
-        if (finished(abandoned_[i]))
-            abandoned_.erase(abandoned_.begin() + static_cast<std::ptrdiff_t>(i));
-        else
-            ++i;
-    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
     if (name.empty()) return;
-    pending_ = std::async(std::launch::async, [assetFolder, name] { return loadTorso(assetFolder, name); });
+    load_.start([assetFolder, name] { return loadTorso(assetFolder, name); });
 }
 
 bool TorsoPainter::poll() {
-    if (finished(pending_)) install(pending_.get());
+    std::unique_ptr<LoadedTorso> torso;
+    if (load_.take(&torso)) install(std::move(torso));
     return installed_;
 }
 
 bool TorsoPainter::waitUntilLoaded() {
-    if (pending_.valid()) pending_.wait();
-    return poll();
+    std::unique_ptr<LoadedTorso> torso;
+    if (load_.wait(&torso)) install(std::move(torso));
+    return installed_;
 }
 
 void TorsoPainter::install(std::unique_ptr<LoadedTorso> torso) {
@@ -108,7 +98,7 @@ void TorsoPainter::install(std::unique_ptr<LoadedTorso> torso) {
 }
 
 void TorsoPainter::release() {
-    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
+    load_.drop();
     installed_ = false;
     cells_.clear();
     def_ = TorsoDef{};

@@ -8,7 +8,6 @@
 // which the placement it passed in carries any full-length fit.
 #pragma once
 
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "render/face_smoothing.h"
 #include "render/graphics.h"
 #include "render/pictures.h"
+#include "render/side_load.h"
 #include "render/sprite_cells.h"
 #include "tracking/face_types.h"
 
@@ -70,9 +70,7 @@ private:
     void install(std::unique_ptr<LoadedTorso> torso);
 
     std::string name_;
-    std::future<std::unique_ptr<LoadedTorso>> pending_;
-    // Loads overtaken by a newer choice, kept until they end so dropping them never waits.
-    std::vector<std::future<std::unique_ptr<LoadedTorso>>> abandoned_;
+    SideLoad<LoadedTorso> load_;
     bool installed_ = false;
     TorsoDef def_;
     // Each clip's frames cut out of its sheet, drawn with the affine blitter from their place in the cell.

@@ -1,11 +1,10 @@
 #include "render/visitor_painter.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <fstream>
 
 #include "base/log.h"
+#include "platform/file_read.h"
 #include "render/affine_blit.h"
 #include "render/pictures.h"
 
@@ -13,21 +12,13 @@ namespace qm {
 
 namespace {
 
-// The whole file, or false when it cannot be opened or is too long to be a visitor file.
+// The whole file, or false when it is not a regular file, cannot be read or is too long to be a visitor file
+// (a pipe or a device in its place would hold the load, and with it the engine's shutdown, for ever).
 bool readVisitorFile(const std::string& path, std::string* text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    if (size < 0 || static_cast<size_t>(size) > kLongestVisitorFile) return false;
-    file.seekg(0, std::ios::beg);
-    text->resize(static_cast<size_t>(size));
-    file.read(text->data(), size);
-    return static_cast<bool>(file) || file.gcount() == size;
-}
-
-bool ready(const std::future<std::unique_ptr<LoadedVisitor>>& f) {
-    return f.valid() && f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    std::vector<uint8_t> bytes;
+    if (readRegularFile(path, kLongestVisitorFile, &bytes) != FileRead::Ok) return false;
+    text->assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 }  // namespace
@@ -64,7 +55,6 @@ std::unique_ptr<LoadedVisitor> loadVisitor(const std::string& assetFolder, const
 }
 
 VisitorPainter::~VisitorPainter() {
-    // Loads under way end on their own; their futures wait for them here.
     release();
 }
 
@@ -73,33 +63,24 @@ void VisitorPainter::choose(const std::string& assetFolder, const std::string& n
     start_ = -1;
     last_ = {};
     name_ = name;
-    for (size_t i = 0; i < abandoned_.size();)
-        if (ready(abandoned_[i]))
-            abandoned_.erase(abandoned_.begin() + static_cast<std::ptrdiff_t>(i));
-        else
-            ++i;
-    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
+    load_.drop();
     if (name.empty()) return;
-    pending_ = std::async(std::launch::async, [assetFolder, name] { return loadVisitor(assetFolder, name); });
+    load_.start([assetFolder, name] { return loadVisitor(assetFolder, name); });
 }
 
 bool VisitorPainter::poll() {
-    if (ready(pending_)) {
-        current_ = pending_.get();
-        start_ = -1;
-    }
+    if (load_.take(&current_)) start_ = -1;
     return loaded();
 }
 
 bool VisitorPainter::waitUntilLoaded() {
-    if (pending_.valid()) pending_.wait();
-    return poll();
+    if (load_.wait(&current_)) start_ = -1;
+    return loaded();
 }
 
 void VisitorPainter::release() {
     current_.reset();
-    if (pending_.valid()) abandoned_.push_back(std::move(pending_));
-    abandoned_.clear();
+    load_.drop();
     name_.clear();
     start_ = -1;
     last_ = {};

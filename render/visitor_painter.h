@@ -9,7 +9,6 @@
 // allocates nothing.
 #pragma once
 
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "base/frame_filters.h"
 #include "extras/visitor.h"
 #include "render/graphics.h"
+#include "render/side_load.h"
 #include "render/sprite_cells.h"
 
 namespace qm {
@@ -59,9 +59,7 @@ public:
 private:
     std::string name_;
     std::unique_ptr<LoadedVisitor> current_;
-    std::future<std::unique_ptr<LoadedVisitor>> pending_;
-    // Loads overtaken by a newer choice, kept until they end so dropping them never waits.
-    std::vector<std::future<std::unique_ptr<LoadedVisitor>>> abandoned_;
+    SideLoad<LoadedVisitor> load_;
     double start_ = -1;
     PatternPtr shadow_;  // the contact shadow's gradient over the unit circle, made once
     VisitorPlacement last_;

@@ -2,6 +2,7 @@
 // visitors on a canvas — each shows at once and is gone after its animation, a window visitor stays in
 // its area, a ghost and its shadow are drawn at 0.45.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <fstream>
@@ -61,6 +62,12 @@ TEST(VisitorFiles, BadFilesGiveTheirLogLinesAndNoVisitor) {
         EXPECT_EQ(painter.waitUntilLoaded(), std::string(c.name) == "ok") << c.name;
         EXPECT_NE(readText(log).find(c.line), std::string::npos) << c.line;
     }
+    // A pipe in the file's place is refused at once rather than read until a writer comes.
+    ASSERT_EQ(mkfifo((folder + "visitor_pipe.json").c_str(), 0600), 0);
+    VisitorPainter painter;
+    painter.choose(folder, "pipe");
+    EXPECT_FALSE(painter.waitUntilLoaded());
+    EXPECT_NE(readText(log).find("visitor pipe: no json"), std::string::npos);
     setLogPath("");
 }
 

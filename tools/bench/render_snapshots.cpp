@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
         filters.blur = blur == 1;
         filters.backgroundPath = blur ? std::string() : assetPath("orange.png");
         composer.prepare(filters);
+        composer.waitForLoads();
         FrameInput input;
         input.sourcePixels = photo.data();
         input.sourceStride = width * 4;

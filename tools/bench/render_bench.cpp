@@ -1,6 +1,7 @@
 // Per-frame drawing costs: the blur alone, and whole composed frames for each back layer and face kind,
 // at 1280 × 720 and 640 × 480 sources. Run from the program's folder (the pictures lie there).
 #include <benchmark/benchmark.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cmath>
 #include <cstring>
@@ -298,5 +299,32 @@ void BM_TorsoLoad(benchmark::State& state, const char* name) {
 }
 BENCHMARK_CAPTURE(BM_TorsoLoad, suit, "suit")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_TorsoLoad, astronaut, "astronaut")->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Reading a background picture (done beside the engine loop): the shipped 1024 × 1024 picture and a
+// phone photo's 4032 × 3024 JPEG of noisy detail.
+void BM_BackgroundPictureLoad(benchmark::State& state, bool photo) {
+    Graphics& g = sharedGraphics();
+    std::string path = g.assetFolder + "orange.png";
+    if (photo) {
+        path = "/tmp/qm_bench_photo.jpg";
+        GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 4032, 3024);
+        guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+        const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+        uint32_t seed = 1;
+        for (int y = 0; y < 3024; ++y)
+            for (int x = 0; x < 4032 * 3; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                pixels[y * stride + x] = static_cast<guchar>((x / 3 + y) / 28 + (seed >> 28));
+            }
+        gdk_pixbuf_save(pixbuf, path.c_str(), "jpeg", nullptr, "quality", "90", nullptr);
+        g_object_unref(pixbuf);
+    }
+    for (auto _ : state) {
+        Picture picture;
+        benchmark::DoNotOptimize(loadPicture(path, false, &picture));
+    }
+}
+BENCHMARK_CAPTURE(BM_BackgroundPictureLoad, shipped, false)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_BackgroundPictureLoad, photo, true)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();

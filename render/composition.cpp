@@ -51,7 +51,6 @@ void Composer::prepare(const FrameFilters& filters) {
         if (backgroundPath_.empty()) {
             backgroundLoad_.drop();
             background_ = Picture{};
-            hasBackground_ = false;
         } else {
             // The picture in use stays until its successor is ready, so the room does not flash between them.
             backgroundLoad_.start([path = backgroundPath_]() -> std::unique_ptr<Picture> {
@@ -77,7 +76,7 @@ FramePlan Composer::plan(const FrameFilters& filters, bool maskModelLoaded) cons
     if (plan.faceKind == kFaceCustom && !photoFace_.ready()) plan.faceKind = kFaceNone;
     plan.wear = wearChosen(filters);
     plan.removeBody = maskModelLoaded && (filters.bodyless || torso_.loaded());
-    plan.replaceBackground = maskModelLoaded && (hasBackground_ || filters.blur || visitor_.loaded());
+    plan.replaceBackground = maskModelLoaded && (hasBackground() || filters.blur || visitor_.loaded());
     return plan;
 }
 
@@ -126,7 +125,7 @@ HResult Composer::composeFrame(const FrameInput& in, const FrameFilters& filters
     const bool bodyGone = maskReady && plan.removeBody;
 
     // 6. The learned room keeps learning while the body is hidden over nothing better.
-    if (bodyGone && !room_.captured() && !hasBackground_) {
+    if (bodyGone && !room_.captured() && !hasBackground()) {
         if (HResult hr = takePixels(input); hr != kOk) return hr;
         room_.learn(g_, input.sourcePixels, input.sourceStride);
     }
@@ -251,7 +250,6 @@ void Composer::drawBackLayer(const FrameFilters& filters, bool maskReady, bool b
 }
 
 void Composer::installBackground(std::unique_ptr<Picture> picture) {
-    hasBackground_ = picture != nullptr;
     background_ = picture ? std::move(*picture) : Picture{};
 }
 

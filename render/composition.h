@@ -119,7 +119,8 @@ public:
 
 private:
     HResult takePixels(const FrameInput& input);
-    bool backIsPicture(bool maskReady) const { return maskReady && hasBackground_ && background_.bitmap; }
+    bool hasBackground() const { return background_.bitmap != nullptr; }
+    bool backIsPicture(bool maskReady) const { return maskReady && hasBackground(); }
     void drawBackLayer(const FrameFilters& filters, bool maskReady, bool bodyGone);
     void installBackground(std::unique_ptr<Picture> picture);
     void drawBackgroundPicture(const Picture& picture);
@@ -149,7 +150,6 @@ private:
     std::string backgroundPath_;
     int backgroundVersion_ = 0;
     Picture background_;
-    bool hasBackground_ = false;
     SideLoad<Picture> backgroundLoad_;
     SurfacePtr backgroundLayer_;
     const cairo_surface_t* backgroundLayerPicture_ = nullptr;

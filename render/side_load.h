@@ -30,8 +30,6 @@ public:
         if (pending_.valid()) abandoned_.push_back(std::move(pending_));
     }
 
-    bool underWay() const { return pending_.valid(); }
-
     // True once the load under way has ended: its result (null when it failed) moves into *result.
     bool take(std::unique_ptr<T>* result) {
         if (!ended(pending_)) return false;

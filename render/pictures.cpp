@@ -99,6 +99,9 @@ bool passesFileChecks(const uint8_t* bytes, size_t size) {
         // buffer of 4 GB from a 143-byte file (found by fuzzing).
         const size_t planesAt = le32(14) == 12 ? 22 : 26;  // the old core header has 16-bit sizes
         if (size < planesAt + 2 || (bytes[planesAt] | bytes[planesAt + 1] << 8) != 1) return false;
+        // The decoder reads the colour count as a signed number: a count of 2^31 or more slips past its
+        // "more colours than the depth allows" check and sizes the palette at 4 GB (found by fuzzing).
+        if (le32(14) != 12 && size >= 50 && le32(46) > 0x7FFFFFFFu) return false;
     }
     return true;
 }

@@ -94,14 +94,16 @@ bool passesFileChecks(const uint8_t* bytes, size_t size) {
             return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
                    static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
         };
-        if (le32(10) > size || le32(14) > size) return false;
+        const uint32_t headerSize = le32(14);
+        if (le32(10) > size || headerSize > size) return false;
+        const bool coreHeader = headerSize == 12;  // the old header: 16-bit sizes and no colour count
         // Every genuine BMP has one colour plane; with any other count the decoder's RLE path can size a
         // buffer of 4 GB from a 143-byte file (found by fuzzing).
-        const size_t planesAt = le32(14) == 12 ? 22 : 26;  // the old core header has 16-bit sizes
+        const size_t planesAt = coreHeader ? 22 : 26;
         if (size < planesAt + 2 || (bytes[planesAt] | bytes[planesAt + 1] << 8) != 1) return false;
         // The decoder reads the colour count as a signed number: a count of 2^31 or more slips past its
         // "more colours than the depth allows" check and sizes the palette at 4 GB (found by fuzzing).
-        if (le32(14) != 12 && size >= 50 && le32(46) > 0x7FFFFFFFu) return false;
+        if (!coreHeader && size >= 50 && le32(46) > 0x7FFFFFFFu) return false;
     }
     return true;
 }
